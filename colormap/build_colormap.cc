@@ -1,0 +1,50 @@
+#include "colormap/build_colormap.h"
+
+#include "colormap/binary_entry.h"
+#include "colormap/image_entry.h"
+#include "colormap/rows.h"
+
+namespace {
+
+bool fail_row(const RowClass& row_class, long row_number, const RunSettings& settings,
+              RunStreams& streams) {
+  const char* ini = settings.ini_path.c_str();
+  switch (row_class.error) {
+    case RowError::TooShort:
+      return fail_run(streams, "ERROR. Row %ld in file \"%s\" is less than 5 characters.\n",
+                      row_number, ini);
+    case RowError::NoExtension:
+      return fail_run(streams,
+                      "ERROR. Row %ld in file \"%s\" has no extension (no '.' character found)\n",
+                      row_number, ini);
+    case RowError::UnknownExtension:
+    case RowError::None:
+      break;
+  }
+  return fail_run(streams, "ERROR. Unknown file extension \"%s\" at row %ld in file \"%s\"\n",
+                  row_class.extension, row_number, ini);
+}
+
+}  // namespace
+
+bool build_colormap(const RunSettings& settings, RunStreams& streams) {
+  char row[kRowBufferSize];
+  long row_number = 0;  // long: a huge INI file must not wrap the count
+  while (std::fgets(row, sizeof row, streams.ini)) {
+    ++row_number;
+    cut_row(row);
+    if (is_skipped_row(row)) continue;
+    const RowClass row_class = classify_row(row);
+    if (row_class.error != RowError::None) {
+      return fail_row(row_class, row_number, settings, streams);
+    }
+    const bool written = row_class.kind == RowKind::Image
+                             ? write_image_entry(row, settings, streams)
+                             : write_binary_entry(row, settings, streams);
+    if (!written) return false;
+  }
+  if (std::ferror(streams.ini)) {
+    return fail_run(streams, "ERROR. Can't read file \"%s\".\n", settings.ini_path.c_str());
+  }
+  return true;
+}

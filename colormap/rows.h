@@ -1,0 +1,29 @@
+// What a row of the INI file is, and which entry it asks for.
+#pragma once
+
+#include <cstddef>
+
+// One read yields at most kRowBufferSize - 1 characters.
+constexpr std::size_t kRowBufferSize = 900;
+
+enum class RowKind { Image, Binary };
+
+enum class RowError { None, TooShort, NoExtension, UnknownExtension };
+
+struct RowClass {
+  RowError error = RowError::None;
+  RowKind kind = RowKind::Image;
+  const char* extension = nullptr;  // points into the row: from its last '.'
+};
+
+// Ends the row at its first carriage return or line feed.
+void cut_row(char* row);
+
+// Blank rows and rows starting with '#' contribute nothing.
+bool is_skipped_row(const char* row);
+
+// Classifies a row that is neither blank nor a comment.
+RowClass classify_row(const char* row);
+
+// ASCII-only, so the result never depends on the locale.
+bool equals_ignoring_case(const char* a, const char* b);

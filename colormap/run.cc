@@ -1,0 +1,65 @@
+#include "colormap/run.h"
+
+#include <allegro.h>
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <vector>
+
+namespace {
+
+std::string format_message(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length <= 0) return std::string();
+  std::vector<char> text(static_cast<size_t>(length) + 1);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  return std::string(text.data(), static_cast<size_t>(length));
+}
+
+bool same_regular_stat(const struct stat& a, const struct stat& b) {
+  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+void report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = format_message(format, args);
+  va_end(args);
+  allegro_message("%s", text.c_str());
+}
+
+void close_run_streams(RunStreams& streams) {
+  if (streams.ini) std::fclose(streams.ini);
+  if (streams.output) std::fclose(streams.output);
+  streams.ini = nullptr;
+  streams.output = nullptr;
+}
+
+bool fail_run(RunStreams& streams, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = format_message(format, args);
+  va_end(args);
+  close_run_streams(streams);
+  allegro_message("%s", text.c_str());
+  return false;
+}
+
+bool fail_write(RunStreams& streams, const RunSettings& settings) {
+  return fail_run(streams, "ERROR. Can't write file \"%s\".\n", settings.output_path.c_str());
+}
+
+bool same_regular_file(int fd_a, int fd_b) {
+  struct stat a, b;
+  return fstat(fd_a, &a) == 0 && fstat(fd_b, &b) == 0 && same_regular_stat(a, b);
+}
+
+bool same_regular_file(const char* path, int fd) {
+  struct stat a, b;
+  return stat(path, &a) == 0 && fstat(fd, &b) == 0 && same_regular_stat(a, b);
+}
