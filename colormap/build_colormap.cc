@@ -30,9 +30,9 @@ bool fail_row(const RowClass& row_class, long row_number, const RunSettings& set
 bool build_colormap(const RunSettings& settings, RunStreams& streams) {
   char row[kRowBufferSize];
   long row_number = 0;  // long: a huge INI file must not wrap the count
-  while (std::fgets(row, sizeof row, streams.ini)) {
+  ReadResult read;
+  while ((read = read_row(streams.ini, row)) == ReadResult::Row) {
     ++row_number;
-    cut_row(row);
     if (is_skipped_row(row)) continue;
     const RowClass row_class = classify_row(row);
     if (row_class.error != RowError::None) {
@@ -43,7 +43,7 @@ bool build_colormap(const RunSettings& settings, RunStreams& streams) {
                              : write_binary_entry(row, settings, streams);
     if (!written) return false;
   }
-  if (std::ferror(streams.ini)) {
+  if (read == ReadResult::Error) {
     return fail_run(streams, "ERROR. Can't read file \"%s\".\n", settings.ini_path.c_str());
   }
   return true;

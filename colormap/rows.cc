@@ -18,6 +18,13 @@ bool equals_ignoring_case(const char* a, const char* b) {
   return *a == *b;
 }
 
+ReadResult read_row(FILE* ini, char (&row)[kRowBufferSize]) {
+  if (!std::fgets(row, sizeof row, ini))
+    return std::ferror(ini) ? ReadResult::Error : ReadResult::End;
+  cut_row(row);
+  return ReadResult::Row;
+}
+
 void cut_row(char* row) { row[std::strcspn(row, "\r\n")] = '\0'; }
 
 bool is_skipped_row(const char* row) { return row[0] == '\0' || row[0] == '#'; }

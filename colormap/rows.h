@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // One read yields at most kRowBufferSize - 1 characters.
 constexpr std::size_t kRowBufferSize = 900;
@@ -15,6 +16,12 @@ struct RowClass {
   RowKind kind = RowKind::Image;
   const char* extension = nullptr;  // points into the row: from its last '.'
 };
+
+enum class ReadResult { Row, End, Error };
+
+// Reads the next row (at most kRowBufferSize - 1 characters, so a longer line
+// comes in pieces) and ends it at its first carriage return or line feed.
+ReadResult read_row(FILE* ini, char (&row)[kRowBufferSize]);
 
 // Ends the row at its first carriage return or line feed.
 void cut_row(char* row);
