@@ -3,6 +3,7 @@
 #include <allegro.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <vector>
 
@@ -19,6 +20,23 @@ std::string format_message(const char* format, va_list args) {
   return std::string(text.data(), static_cast<size_t>(length));
 }
 
+// The library formats every message into a 4096-byte buffer and cuts what
+// does not fit; long paths are sent in pieces so the line arrives whole.
+// Pieces end on character boundaries, so UTF-8 text is never split.
+void send_message(const std::string& text) {
+  constexpr std::size_t kPiece = 2048;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = std::min(text.size(), start + kPiece);
+    while (end < text.size() && end > start + 1 &&
+           (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    allegro_message("%s", text.substr(start, end - start).c_str());
+    start = end;
+  }
+}
+
 bool same_regular_stat(const struct stat& a, const struct stat& b) {
   return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -30,7 +48,7 @@ void report(const char* format, ...) {
   va_start(args, format);
   const std::string text = format_message(format, args);
   va_end(args);
-  allegro_message("%s", text.c_str());
+  send_message(text);
 }
 
 void close_run_streams(RunStreams& streams) {
@@ -46,7 +64,7 @@ bool fail_run(RunStreams& streams, const char* format, ...) {
   const std::string text = format_message(format, args);
   va_end(args);
   close_run_streams(streams);
-  allegro_message("%s", text.c_str());
+  send_message(text);
   return false;
 }
 
