@@ -1,0 +1,661 @@
+#!/usr/bin/python3
+"""End-to-end tests of mkcolormap.
+
+Every case runs the built binary in a scratch folder of its own and checks the
+exact text on standard output, an empty standard error, the exit status, the
+exact bytes of the output file, and that no other file in the folder changed.
+Image fixtures come from independent encoders: Pillow for BMP, PCX and TGA,
+netpbm's ppmtoilbm for LBM.
+
+    /usr/bin/python3 tests/e2e/test_e2e.py --binary build/mkcolormap
+"""
+
+import argparse
+import contextlib
+import io
+import os
+import pathlib
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from PIL import Image
+
+BINARY = None  # set from --binary
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+# --- Messages --------------------------------------------------------------
+
+def done(output, ini):
+    return f'DONE. File "{output}" sucessfully made based upon file "{ini}"\n'
+
+
+NO_INI = "ERROR. You must provide a INI file as the 1st parameter in the command line.\n"
+
+
+def cant_open_ini(ini):
+    return f'ERROR. Can\'t open file "{ini}".\n'
+
+
+def cant_create(output):
+    return f'ERROR. Can\'t create file "{output}".\n'
+
+
+def cant_write(output):
+    return f'ERROR. Can\'t write file "{output}".\n'
+
+
+def output_is_ini(output):
+    return f'ERROR. The output file "{output}" is the INI file.\n'
+
+
+def too_short(row, ini):
+    return f'ERROR. Row {row} in file "{ini}" is less than 5 characters.\n'
+
+
+def no_extension(row, ini):
+    return f"ERROR. Row {row} in file \"{ini}\" has no extension (no '.' character found)\n"
+
+
+def unknown_extension(extension, row, ini):
+    return f'ERROR. Unknown file extension "{extension}" at row {row} in file "{ini}"\n'
+
+
+def cant_open_image(path):
+    return f'ERROR. Can\'t open the image "{path}", probably bad file format.\n'
+
+
+def wrong_size(path, w, h):
+    return (f'ERROR. The image "{path}" is {w} * {h} pixels ({w * h} pixels in total). '
+            "It should be an image of exactly 256 pixels in total.\n")
+
+
+def wrong_depth(path, depth):
+    return (f'ERROR. The image "{path}" is in {depth} bits-per-pixel mode ({2 ** depth} colors). '
+            "It should be in 8 bpp mode (256 colors).\n")
+
+
+def image_is_output(path):
+    return f'ERROR. The image "{path}" is the output file.\n'
+
+
+def cant_open_binary(path):
+    return f'ERROR. Can\'t open the binary file "{path}"\n'
+
+
+def binary_is_output(path):
+    return f'ERROR. The binary file "{path}" is the output file.\n'
+
+
+# --- Fixtures --------------------------------------------------------------
+
+# 256 distinct colours, so an RGB decoder's output maps back to one index each.
+PALETTE = [(k, (k * 7 + 3) & 255, 255 - k) for k in range(256)]
+
+
+def indices(seed):
+    """A permutation of 0..255 that differs from seed to seed, so swapped
+    pixels, lines or entries change the bytes."""
+    step = 2 * seed + 3  # odd: a bijection modulo 256
+    return bytes((k * step + seed * 41 + 1) & 255 for k in range(256))
+
+
+def iff_chunk(data, name):
+    at = 12  # after FORM, its size and the ILBM type
+    while at + 8 <= len(data):
+        size = int.from_bytes(data[at + 4:at + 8], "big")
+        if data[at:at + 4] == name:
+            return data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    raise AssertionError(f"no {name!r} chunk")
+
+
+MAX_FILE_SIZE = 1 << 20
+
+
+def limit_file_size():
+    # A tool that copied its output into itself would grow it until the disk
+    # is full; with this cap it dies of SIGXFSZ instead and the case fails.
+    resource.setrlimit(resource.RLIMIT_FSIZE, (MAX_FILE_SIZE, MAX_FILE_SIZE))
+
+
+class Folder:
+    """A scratch folder that the tool runs in."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __truediv__(self, name):
+        return self.path / name
+
+    def write(self, name, data):
+        if isinstance(data, str):
+            data = data.encode("utf-8")
+        (self.path / name).write_bytes(data)
+        return data
+
+    def read(self, name):
+        return (self.path / name).read_bytes()
+
+    def image(self, name, w, h, pixels, mode="P", **options):
+        """Writes an image with Pillow; returns the entry the tool must make."""
+        image = Image.new(mode, (w, h))
+        if mode == "P":
+            image.putpalette([c for rgb in PALETTE for c in rgb])
+            image.putdata(list(pixels))
+        image.save(self.path / name, **options)
+        return None if pixels is None else bytes(pixels)
+
+    def lbm(self, name, w, h, pixels, fixed_map=False, options=()):
+        """Writes an 8-plane ILBM with ppmtoilbm. The entry the tool must make
+        is read back from the file itself: netpbm's decoder gives each pixel's
+        colour and the file's CMAP gives that colour's index. With fixed_map
+        the CMAP is PALETTE in order; otherwise ppmtoilbm picks its own."""
+        picture = Image.new("RGB", (w, h))
+        picture.putdata([PALETTE[i] for i in pixels])
+        ppm = io.BytesIO()
+        picture.save(ppm, format="PPM")
+        command = ["ppmtoilbm", "-maxplanes", "8", *options]
+        if fixed_map:
+            colour_map = Image.new("RGB", (256, 1))
+            colour_map.putdata(PALETTE)
+            # Beside the folder, not in it: the tool's folder holds only inputs.
+            map_path = self.path.parent / "map.ppm"
+            colour_map.save(map_path)
+            command += ["-map", str(map_path)]
+        data = subprocess.run(command, input=ppm.getvalue(), capture_output=True,
+                              check=True).stdout
+        (self.path / name).write_bytes(data)
+        bmhd = iff_chunk(data, b"BMHD")
+        assert bmhd[8] == 8, f"{name}: {bmhd[8]} planes"
+        cmap = iff_chunk(data, b"CMAP")
+        index_of = {tuple(cmap[i:i + 3]): i // 3 for i in range(0, len(cmap), 3)}
+        decoded = subprocess.run(["ilbmtoppm", str(self.path / name)], capture_output=True,
+                                 check=True).stdout
+        rgb = Image.open(io.BytesIO(decoded)).convert("RGB")
+        assert rgb.size == (w, h)
+        return bytes(index_of[p] for p in rgb.getdata())
+
+    def snapshot(self):
+        """Everything that could change in the folder: names, kinds, link
+        targets, contents and modification times."""
+        state = {}
+        for root, dirs, files in os.walk(self.path):
+            for name in dirs + files:
+                full = os.path.join(root, name)
+                info = os.lstat(full)
+                key = os.path.relpath(full, self.path)
+                if os.path.islink(full):
+                    state[key] = ("link", os.readlink(full))
+                elif os.path.isdir(full):
+                    state[key] = ("dir",)
+                else:
+                    state[key] = ("file", pathlib.Path(full).read_bytes(), info.st_mtime_ns)
+        return state
+
+    def run(self, *args):
+        return subprocess.run([BINARY, *args], cwd=self.path, capture_output=True, timeout=60,
+                              preexec_fn=limit_file_size)
+
+
+class ToolTestCase(unittest.TestCase):
+    maxDiff = 4000
+
+    @contextlib.contextmanager
+    def folder(self):
+        with tempfile.TemporaryDirectory(prefix="mkcolormap-e2e-") as parent:
+            path = pathlib.Path(parent) / "run"
+            path.mkdir()
+            yield Folder(path)
+
+    def expect(self, folder, args, stdout, status, output=None, written=None, changed=()):
+        """Runs the tool and checks everything it did.
+
+        output: the output file's name in the folder; written: its expected
+        bytes (None: it must not exist). changed: further names whose content
+        may change (hard links to the output). Every other entry of the folder
+        must be left exactly as it was, and no other file may appear."""
+        before = folder.snapshot()
+        result = folder.run(*args)
+        self.assertEqual(result.stdout, stdout.encode("utf-8"), f"stdout of {args}")
+        self.assertEqual(result.stderr, b"", f"stderr of {args}")
+        self.assertEqual(result.returncode, status, f"exit status of {args}")
+        if output is not None:
+            if written is None:
+                self.assertFalse(os.path.lexists(folder / output), f"{output} was created")
+            else:
+                self.assertEqual(folder.read(output), written, f"bytes of {output}")
+        after = folder.snapshot()
+        free = {output, *changed}
+        self.assertEqual({k: v for k, v in after.items() if k not in free},
+                         {k: v for k, v in before.items() if k not in free},
+                         "files other than the output changed")
+        return result
+
+
+# --- Image entries ---------------------------------------------------------
+
+SHAPES = [(16, 16), (256, 1), (1, 256), (32, 8)]
+
+
+class ImageEntryTest(ToolTestCase):
+    def test_every_format_and_shape_gives_its_indices(self):
+        with self.folder() as f:
+            rows, expected = [], b""
+            line_entries = {}
+            for seed, ext in enumerate(["bmp", "pcx", "tga", "lbm"]):
+                for w, h in SHAPES:
+                    # 256x1 and 1x256 share their indices; the others differ.
+                    pixels = indices(10 * seed + (1 if 1 in (w, h) else w))
+                    name = f"{w}x{h}.{ext}"
+                    if ext == "lbm":
+                        entry = f.lbm(name, w, h, pixels, fixed_map=True)
+                        self.assertEqual(entry, pixels, "ppmtoilbm -map kept the map's order")
+                    else:
+                        entry = f.image(name, w, h, pixels)
+                    if 1 in (w, h):
+                        line_entries.setdefault(ext, []).append(entry)
+                    rows.append(name)
+                    expected += entry
+            # Other encodings of the same formats: the encoder's own colour
+            # map, no compression, run-length TGA, top-down TGA.
+            for name, make in [
+                ("own-map.lbm", lambda n: f.lbm(n, 16, 16, indices(60))),
+                ("plain.lbm", lambda n: f.lbm(n, 32, 8, indices(61), options=["-cmethod", "none"])),
+                ("rle.tga", lambda n: f.image(n, 32, 8, indices(62), compression="tga_rle")),
+                ("top.tga", lambda n: f.image(n, 16, 16, indices(63), orientation=1)),
+            ]:
+                rows.append(name)
+                expected += make(name)
+            f.write("maps.ini", "\n".join(rows) + "\n")
+            self.expect(f, ["maps.ini"], done("colormap.bin", "maps.ini"), 0,
+                        "colormap.bin", expected)
+            for ext, (wide, tall) in line_entries.items():
+                self.assertEqual(wide, tall, f"256x1 and 1x256 {ext}")
+
+    def test_deep_images_fail_with_their_depth(self):
+        cases = [("rgb.bmp", "RGB", 24), ("rgb.pcx", "RGB", 24), ("rgb.tga", "RGB", 24),
+                 ("rgba.bmp", "RGBA", 32), ("rgba.tga", "RGBA", 32)]
+        for name, mode, depth in cases:
+            with self.subTest(name), self.folder() as f:
+                first = f.image("first.bmp", 16, 16, indices(1))
+                f.image(name, 16, 16, None, mode=mode)
+                # The row after the failing one names nothing: it must not be read.
+                f.write("maps.ini", f"first.bmp\n{name}\nabsent.bin\n")
+                self.expect(f, ["maps.ini", "out.bin"], wrong_depth(name, depth), 1,
+                            "out.bin", first)
+
+    def test_wrong_size_fails_whatever_the_depth(self):
+        cases = [("p.bmp", 15, 15, "P"), ("rgb.tga", 15, 15, "RGB"), ("rgba.bmp", 15, 15, "RGBA"),
+                 ("p.pcx", 16, 17, "P"), ("tiny.tga", 1, 1, "P"), ("p.lbm", 15, 15, "P")]
+        for name, w, h, mode in cases:
+            with self.subTest(name), self.folder() as f:
+                first = f.write("first.bin", b"\x00\x01\x02")
+                if name.endswith(".lbm"):
+                    # The full map keeps the CMAP chunk even-sized: the
+                    # library's loader skips no pad byte after an odd one.
+                    f.lbm(name, w, h, indices(2)[:w * h], fixed_map=True)
+                else:
+                    f.image(name, w, h, indices(2)[:w * h] if mode == "P" else None, mode=mode)
+                f.write("maps.ini", f"first.bin\n{name}\nabsent.bin\n")
+                self.expect(f, ["maps.ini", "out.bin"], wrong_size(name, w, h), 1,
+                            "out.bin", first)
+
+    def test_unloadable_image_fails(self):
+        cases = {"x.pcx": b"This is only text, not a picture.\n", "empty.bmp": b"",
+                 "absent.tga": None}
+        for name, content in cases.items():
+            with self.subTest(name), self.folder() as f:
+                first = f.image("first.pcx", 32, 8, indices(3))
+                if content is not None:
+                    f.write(name, content)
+                f.write("maps.ini", f"first.pcx\n{name}\nabsent.bin\n")
+                self.expect(f, ["maps.ini", "out.bin"], cant_open_image(name), 1,
+                            "out.bin", first)
+
+
+# --- Binary entries --------------------------------------------------------
+
+class BinaryEntryTest(ToolTestCase):
+    def test_files_are_copied_unchanged_in_row_order(self):
+        with self.folder() as f:
+            # Every byte value three times over, so 0, 10, 13 and 26 appear in
+            # all their neighbourhoods, including "\r\n" and "\n\r".
+            table = f.write("table.bin", bytes(range(256)) * 2 + bytes(range(255, -1, -1)))
+            self.assertEqual(len(table), 768)
+            empty = f.write("empty.bin", b"")
+            text = f.write("text.bin", b"\r\n\x1a\x00\n\r\x1a")
+            pic = f.image("pic.bmp", 16, 16, indices(4))
+            lbm = f.lbm("pic.lbm", 32, 8, indices(5), fixed_map=True)
+            rows = ["table.bin", "pic.bmp", "empty.bin", "table.bin", "pic.lbm", "text.bin",
+                    "empty.bin", "pic.bmp", "table.bin"]
+            f.write("maps.ini", "\n".join(rows) + "\n")
+            self.expect(f, ["maps.ini"], done("colormap.bin", "maps.ini"), 0, "colormap.bin",
+                        table + pic + empty + table + lbm + text + empty + pic + table)
+
+    def test_only_empty_files_give_an_empty_output(self):
+        with self.folder() as f:
+            f.write("empty.bin", b"")
+            f.write("maps.ini", "empty.bin\nempty.bin\n")
+            self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin", b"")
+
+    def test_missing_binary_fails_and_keeps_earlier_entries(self):
+        with self.folder() as f:
+            first = f.image("first.tga", 256, 1, indices(6))
+            second = f.write("second.bin", b"\x00\x0a\x0d\x1a")
+            f.write("maps.ini", "first.tga\nsecond.bin\nmissing.bin\nsecond.bin\n")
+            self.expect(f, ["maps.ini", "out.bin"], cant_open_binary("missing.bin"), 1,
+                        "out.bin", first + second)
+
+    def test_directory_as_binary_fails_as_unopenable(self):
+        with self.folder() as f:
+            first = f.write("first.bin", b"abc")
+            (f / "folder.bin").mkdir()
+            f.write("maps.ini", "first.bin\nfolder.bin\nfirst.bin\n")
+            self.expect(f, ["maps.ini", "out.bin"], cant_open_binary("folder.bin"), 1,
+                        "out.bin", first)
+
+
+# --- INI rows --------------------------------------------------------------
+
+def padded_path(length, name):
+    """A path of exactly `length` characters naming `name` in the folder."""
+    spare = length - len(name)
+    assert spare >= 0 and spare % 2 == 0
+    return "./" * (spare // 2) + name
+
+
+class RowTest(ToolTestCase):
+    def run_rows(self, ini_text, stdout, status, written, ini="maps.ini", setup=None):
+        with self.folder() as f:
+            files = {
+                "x.bmp": f.image("x.bmp", 16, 16, indices(7)),
+                "y.bin": f.write("y.bin", b"\x00y\x0a"),
+                "zz.bin": f.write("zz.bin", b"\x1azz\x0d"),
+            }
+            if setup:
+                files.update(setup(f))
+            f.write(ini, ini_text)
+            expected = b"".join(files[name] for name in written)
+            self.expect(f, [ini, "out.bin"], stdout, status, "out.bin", expected)
+
+    def test_blank_and_comment_rows_are_skipped_but_counted(self):
+        self.run_rows("\n#x.bmp\n\n# y.bin\nx.bmp\n\nab\nx.bmp\n",
+                      too_short(7, "maps.ini"), 1, ["x.bmp"])
+        self.run_rows("#only comments\n\n#x.bmp\n", done("out.bin", "maps.ini"), 0, [])
+        self.run_rows("", done("out.bin", "maps.ini"), 0, [])
+
+    def test_minimum_length(self):
+        self.run_rows("x.bmp\n", done("out.bin", "maps.ini"), 0, ["x.bmp"])
+        self.run_rows("y.bin\na.bn\ny.bin\n", too_short(2, "maps.ini"), 1, ["y.bin"])
+        self.run_rows(".bin\n", too_short(1, "maps.ini"), 1, [],
+                      setup=lambda f: {".bin": f.write(".bin", b"hidden")})
+        self.run_rows("y.bin\n \n", too_short(2, "maps.ini"), 1, ["y.bin"])
+
+    def test_extension_is_taken_from_the_last_dot(self):
+        for row, extension in [("dir.v2/pic", ".v2/pic"), ("archive.bmp.bak", ".bak"),
+                               ("name.", "."), ("x.bmp ", ".bmp "), ("x.bmpx", ".bmpx"),
+                               ("pic.jpeg", ".jpeg")]:
+            with self.subTest(row):
+                self.run_rows(f"y.bin\n{row}\nx.bmp\n", unknown_extension(extension, 2, "maps.ini"),
+                              1, ["y.bin"])
+
+    def test_rows_without_a_dot(self):
+        self.run_rows("y.bin\n  #comment\n", no_extension(2, "maps.ini"), 1, ["y.bin"])
+        self.run_rows("readme\n", no_extension(1, "maps.ini"), 1, [])
+
+    def test_extensions_ignore_case(self):
+        def setup(f):
+            return {
+                "tiles.Pcx": f.image("tiles.Pcx", 32, 8, indices(8)),
+                "DATA.BIN": f.write("DATA.BIN", b"\x00DATA"),
+                "Pic.bMp": f.image("Pic.bMp", 16, 16, indices(9)),
+                "LINE.TGA": f.image("LINE.TGA", 256, 1, indices(10)),
+                "Deep.Lbm": f.lbm("Deep.Lbm", 1, 256, indices(11), fixed_map=True),
+            }
+        order = ["tiles.Pcx", "DATA.BIN", "Pic.bMp", "LINE.TGA", "Deep.Lbm"]
+        self.run_rows("\n".join(order) + "\n", done("out.bin", "maps.ini"), 0, order, setup=setup)
+
+    def test_line_ends(self):
+        ok = done("out.bin", "maps.ini")
+        self.run_rows("x.bmp\r\ny.bin\r\n\r\nzz.bin\r\n", ok, 0, ["x.bmp", "y.bin", "zz.bin"])
+        self.run_rows("x.bmp\ny.bin", ok, 0, ["x.bmp", "y.bin"])
+        self.run_rows("x.bmp\r\ny.bin", ok, 0, ["x.bmp", "y.bin"])
+        # Everything after a carriage return in the middle of a line is dropped.
+        self.run_rows("y.bin\rabsent.bin\nx.bmp\rab\n", ok, 0, ["y.bin", "x.bmp"])
+        self.run_rows("y.bin\r\rab\r\nab\n", too_short(2, "maps.ini"), 1, ["y.bin"])
+
+    def test_long_lines(self):
+        # 898 characters and the line feed: one read, so the next line is row 2.
+        self.run_rows(padded_path(898, "zz.bin") + "\nab\n", too_short(2, "maps.ini"), 1,
+                      ["zz.bin"])
+        # 899 characters fill the buffer; the line feed alone is a blank row 2.
+        self.run_rows(padded_path(899, "y.bin") + "\nab\n", too_short(3, "maps.ini"), 1,
+                      ["y.bin"])
+        # A longer line is cut into rows of 899 characters, each counted.
+        self.run_rows(padded_path(899, "y.bin") + "zz.bin\nab\n", too_short(3, "maps.ini"), 1,
+                      ["y.bin", "zz.bin"])
+        self.run_rows(padded_path(899, "y.bin") + padded_path(899, "y.bin") + "x.bmp\nab\n",
+                      too_short(4, "maps.ini"), 1, ["y.bin", "y.bin", "x.bmp"])
+        self.run_rows(padded_path(899, "y.bin") + "ab\ny.bin\n", too_short(2, "maps.ini"), 1,
+                      ["y.bin"])
+
+    def test_row_paths_are_used_exactly_as_written(self):
+        def setup(f):
+            (f / "sub dir").mkdir()
+            return {"sub dir/ spaced .bin": f.write("sub dir/ spaced .bin", b"spaced")}
+        # No trimming: leading and inner spaces belong to the path.
+        self.run_rows("sub dir/ spaced .bin\n", done("out.bin", "maps.ini"), 0,
+                      ["sub dir/ spaced .bin"], setup=setup)
+        self.run_rows(" y.bin\n", cant_open_binary(" y.bin"), 1, [])
+        self.run_rows("y.bin\t\n", unknown_extension(".bin\t", 1, "maps.ini"), 1, [])
+
+    def test_row_messages_name_the_ini_path_as_given(self):
+        with self.folder() as f:
+            (f / "lists").mkdir()
+            f.write("lists/maps.ini", "ab\n")
+            self.expect(f, ["./lists/maps.ini", "out.bin"], too_short(1, "./lists/maps.ini"), 1,
+                        "out.bin", b"")
+
+
+# --- Command line ----------------------------------------------------------
+
+class CommandLineTest(ToolTestCase):
+    def test_argument_forms(self):
+        # (arguments after the INI path, output file, quiet)
+        forms = [
+            ([], "colormap.bin", False),
+            (["/q"], "colormap.bin", True),
+            (["/Q"], "colormap.bin", True),
+            (["out.bin"], "out.bin", False),
+            (["out.bin", "/Q"], "out.bin", True),
+            (["out.bin", "/q"], "out.bin", True),
+            (["/Q", "out.bin"], "out.bin", True),
+            (["/q", "out.bin"], "out.bin", True),
+            (["one.bin", "two.bin"], "colormap.bin", False),
+            (["/Q", "two.bin", "three.bin"], "colormap.bin", False),
+            (["one.bin", "/Q", "three.bin"], "colormap.bin", False),
+            (["one.bin", "two.bin", "/Q", "four.bin"], "colormap.bin", False),
+        ]
+        for extra, output, quiet in forms:
+            with self.subTest(extra), self.folder() as f:
+                entry = f.image("pic.pcx", 16, 16, indices(12))
+                f.write("maps.ini", "pic.pcx\n")
+                stdout = "" if quiet else done(output, "maps.ini")
+                self.expect(f, ["maps.ini", *extra], stdout, 0, output, entry)
+
+    def test_existing_output_is_replaced(self):
+        with self.folder() as f:
+            entry = f.write("data.bin", b"new")
+            f.write("out.bin", b"old content that is longer")
+            f.write("maps.ini", "data.bin\n")
+            self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0,
+                        "out.bin", entry)
+
+    def test_quiet_switch_first_is_the_ini_path(self):
+        if os.path.lexists("/Q"):
+            self.skipTest("/Q exists on this machine")
+        with self.folder() as f:
+            f.write("maps.ini", "ab\n")
+            self.expect(f, ["/Q", "maps.ini"], cant_open_ini("/Q"), 1, "maps.ini",
+                        b"ab\n")
+
+    def test_no_arguments(self):
+        with self.folder() as f:
+            f.write("maps.ini", "x.bmp\n")
+            self.expect(f, [], NO_INI, 1, "colormap.bin", None)
+
+    def test_missing_ini_touches_no_output(self):
+        with self.folder() as f:
+            f.write("out.bin", b"keep me")
+            self.expect(f, ["absent.ini", "out.bin"], cant_open_ini("absent.ini"), 1,
+                        "out.bin", b"keep me")
+        with self.folder() as f:
+            self.expect(f, ["absent.ini"], cant_open_ini("absent.ini"), 1, "colormap.bin", None)
+
+    def test_unreadable_ini_touches_no_output(self):
+        with self.folder() as f:
+            (f / "maps.ini").mkdir()
+            f.write("out.bin", b"keep me")
+            self.expect(f, ["maps.ini", "out.bin"], cant_open_ini("maps.ini"), 1,
+                        "out.bin", b"keep me")
+        with self.folder() as f:
+            (f / "maps.ini").mkdir()
+            self.expect(f, ["maps.ini", "/q"], cant_open_ini("maps.ini"), 1, "colormap.bin", None)
+
+    def test_output_that_cannot_be_created(self):
+        with self.folder() as f:
+            f.write("maps.ini", "x.bmp\n")
+            self.expect(f, ["maps.ini", "missing/out.bin"], cant_create("missing/out.bin"), 1,
+                        "missing", None)
+        with self.folder() as f:
+            f.write("maps.ini", "x.bmp\n")
+            (f / "out.bin").mkdir()
+            self.expect(f, ["maps.ini", "out.bin", "/Q"], cant_create("out.bin"), 1)
+
+    def test_output_that_cannot_be_written(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        for rows in ["pic.bmp\n", "data.bin\n", "empty.bin\ndata.bin\npic.bmp\n"]:
+            with self.subTest(rows), self.folder() as f:
+                f.image("pic.bmp", 16, 16, indices(13))
+                f.write("data.bin", b"\x00" * 1000)
+                f.write("empty.bin", b"")
+                f.write("maps.ini", rows)
+                self.expect(f, ["maps.ini", "/dev/full"], cant_write("/dev/full"), 1)
+        # Nothing to write, nothing lost.
+        with self.folder() as f:
+            f.write("empty.bin", b"")
+            f.write("maps.ini", "#nothing\nempty.bin\n")
+            self.expect(f, ["maps.ini", "/dev/full"], done("/dev/full", "maps.ini"), 0)
+
+    def test_output_that_is_the_ini_file(self):
+        for output in ["maps.ini", "./maps.ini", "hard.ini", "soft.ini", "lists/../maps.ini",
+                       "MAPS.lnk"]:
+            with self.subTest(output), self.folder() as f:
+                f.image("pic.bmp", 16, 16, indices(14))
+                f.write("maps.ini", "pic.bmp\n")
+                os.link(f / "maps.ini", f / "hard.ini")
+                os.symlink("maps.ini", f / "soft.ini")
+                os.symlink("soft.ini", f / "MAPS.lnk")
+                (f / "lists").mkdir()
+                self.expect(f, ["maps.ini", output], output_is_ini(output), 1)
+        # The same when the INI file is named through a link.
+        with self.folder() as f:
+            f.image("pic.bmp", 16, 16, indices(14))
+            f.write("maps.ini", "pic.bmp\n")
+            os.symlink("maps.ini", f / "soft.ini")
+            self.expect(f, ["soft.ini", "/Q", "maps.ini"], output_is_ini("maps.ini"), 1)
+
+    def test_binary_row_that_is_the_output(self):
+        for row in ["out.bin", "./out.bin", "soft.bin", "hard.bin"]:
+            with self.subTest(row), self.folder() as f:
+                first = f.write("first.bin", b"\x00first\x0a")
+                f.write("out.bin", b"old output")
+                os.symlink("out.bin", f / "soft.bin")
+                os.link(f / "out.bin", f / "hard.bin")
+                f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                self.expect(f, ["maps.ini", "out.bin"], binary_is_output(row), 1,
+                            "out.bin", first, changed={"hard.bin"})
+                self.assertEqual(f.read("hard.bin"), first)
+        # An output created by this very run is found as well.
+        with self.folder() as f:
+            first = f.image("first.bmp", 16, 16, indices(15))
+            f.write("maps.ini", "first.bmp\ncolormap.bin\n")
+            self.expect(f, ["maps.ini"], binary_is_output("colormap.bin"), 1,
+                        "colormap.bin", first)
+
+    def test_image_row_that_is_the_output(self):
+        for row in ["out.bmp", "soft.pcx", "hard.tga"]:
+            with self.subTest(row), self.folder() as f:
+                first = f.write("first.bin", b"\x00first\x0a")
+                # A valid image, so that only its identity can stop it.
+                f.image("out.bmp", 16, 16, indices(16))
+                os.symlink("out.bmp", f / "soft.pcx")
+                os.link(f / "out.bmp", f / "hard.tga")
+                f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                self.expect(f, ["maps.ini", "out.bmp"], image_is_output(row), 1,
+                            "out.bmp", first, changed={"hard.tga"})
+
+    def test_failure_leaves_a_truncated_output(self):
+        with self.folder() as f:
+            f.write("out.bin", b"old output")
+            f.write("maps.ini", "# first row\nnotes.txt\n")
+            self.expect(f, ["maps.ini", "out.bin"], unknown_extension(".txt", 2, "maps.ini"), 1,
+                        "out.bin", b"")
+
+    def test_utf8_paths_are_kept_intact(self):
+        with self.folder() as f:
+            pic = f.image("çà é.bmp", 16, 16, indices(17))
+            data = f.write("données ü.bin", "ĉ€".encode("utf-8"))
+            f.write("cartes é.ini", "çà é.bmp\ndonnées ü.bin\n")
+            self.expect(f, ["cartes é.ini", "sortie ñ.bin"], done("sortie ñ.bin", "cartes é.ini"),
+                        0, "sortie ñ.bin", pic + data)
+        with self.folder() as f:
+            pic = f.image("çà é.bmp", 16, 16, indices(17))
+            f.write("maps.ini", "çà é.bmp\nçà é.bin\n")
+            self.expect(f, ["maps.ini", "out.bin"], cant_open_binary("çà é.bin"), 1,
+                        "out.bin", pic)
+        with self.folder() as f:
+            f.write("maps.ini", "çà é.pcx\n")
+            self.expect(f, ["maps.ini", "out.bin"], cant_open_image("çà é.pcx"), 1, "out.bin", b"")
+        with self.folder() as f:
+            f.write("maps.ini", "çà é.tgà\n")
+            self.expect(f, ["maps.ini", "out.bin"], unknown_extension(".tgà", 1, "maps.ini"), 1,
+                        "out.bin", b"")
+        with self.folder() as f:
+            self.expect(f, ["çà é.ini"], cant_open_ini("çà é.ini"), 1, "colormap.bin", None)
+
+
+# --- The shipped example ---------------------------------------------------
+
+class ExampleTest(ToolTestCase):
+    def test_example_gives_the_expected_colormap(self):
+        with self.folder() as f:
+            shutil.rmtree(f.path)
+            shutil.copytree(EXAMPLES, f.path, ignore=shutil.ignore_patterns("colormap.bin"))
+            expected = f.read("colormap.expected")
+            rows = [r for r in f.read("maps.ini").decode("ascii").splitlines()
+                    if r and not r.startswith("#")]
+            size = sum(256 if not r.lower().endswith(".bin") else (f / r).stat().st_size
+                       for r in rows)
+            self.assertEqual(len(expected), size)
+            self.expect(f, ["maps.ini"], done("colormap.bin", "maps.ini"), 0,
+                        "colormap.bin", expected)
+
+
+def main():
+    global BINARY
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    args, rest = parser.parse_known_args()
+    BINARY = os.path.abspath(args.binary)
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()
