@@ -1,6 +1,8 @@
 // mkcolormap: builds a colour-map file from the inputs an INI file lists.
 #include <allegro.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -38,25 +40,17 @@ void set_title(const char* program_path) {
   set_window_title(title.c_str());
 }
 
-// Opens the INI file and makes sure it can be read, so that a directory or an
-// unreadable file is found before the output is created or truncated.
-FILE* open_ini(const char* path) {
-  FILE* ini = std::fopen(path, "r");
-  if (!ini) return nullptr;
-  const int first = std::getc(ini);
-  if (first == EOF && std::ferror(ini)) {
-    std::fclose(ini);
-    return nullptr;
-  }
-  if (first != EOF) std::ungetc(first, ini);
-  return ini;
+// Opening the output would truncate the INI file before its first row is read.
+bool is_ini_file(const char* output_path, const IniStream& ini) {
+  struct stat output_stat, ini_stat;
+  return stat(output_path, &output_stat) == 0 && fstat(ini.fd(), &ini_stat) == 0 &&
+         same_regular_file(output_stat, ini_stat);
 }
 
 // Closes both streams of a finished run; every byte written must have reached
 // the file, or the run fails.
 bool finish_run(const RunSettings& settings, RunStreams& streams) {
-  std::fclose(streams.ini);
-  streams.ini = nullptr;
+  streams.ini.close();
   const bool written = !std::ferror(streams.output);
   const bool closed = std::fclose(streams.output) == 0;
   streams.output = nullptr;
@@ -81,22 +75,25 @@ int run(int argc, char* argv[]) {
     return 1;
   }
   RunStreams streams;
-  streams.ini = open_ini(argv[1]);
-  if (!streams.ini) {
+  if (!streams.ini.open(argv[1])) {
     report("ERROR. Can't open file \"%s\".\n", argv[1]);
     return 1;
   }
   const RunSettings settings = parse_command_line(argc, argv);
   const char* output_path = settings.output_path.c_str();
-  if (same_regular_file(output_path, fileno(streams.ini))) {
-    std::fclose(streams.ini);
+  if (is_ini_file(output_path, streams.ini)) {
+    streams.ini.close();
     report("ERROR. The output file \"%s\" is the INI file.\n", output_path);
     return 1;
   }
   streams.output = std::fopen(output_path, "wb");
   if (!streams.output) {
-    std::fclose(streams.ini);
+    streams.ini.close();
     report("ERROR. Can't create file \"%s\".\n", output_path);
+    return 1;
+  }
+  if (fstat(fileno(streams.output), &streams.output_stat) != 0) {
+    fail_run(streams, "ERROR. Can't create file \"%s\".\n", output_path);
     return 1;
   }
   if (!build_colormap(settings, streams)) return 1;

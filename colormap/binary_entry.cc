@@ -30,11 +30,11 @@ bool write_all(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// Lets the kernel move the bytes without a trip through user space. Stops at
-// the end of the file or at anything it cannot do (another file system, a
-// pipe, a read or write error); the block copy then carries on from where it
-// stopped and tells a read error from a write error.
-void copy_in_kernel(int in, int out, std::uint64_t* copied) {
+// Lets the kernel move the bytes without a trip through user space. Returns
+// true when it reached the end of the file. It stops early at anything it
+// cannot do (another file system, a pipe, a read or write error); the block
+// copy then carries on from there and tells a read error from a write error.
+bool copy_in_kernel(int in, int out, std::uint64_t* copied) {
   for (;;) {
     const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
     if (moved > 0) {
@@ -42,7 +42,9 @@ void copy_in_kernel(int in, int out, std::uint64_t* copied) {
     } else if (moved < 0 && errno == EINTR) {
       continue;
     } else {
-      return;
+      // Some file systems answer 0 before copying anything; only trust an
+      // end reached after bytes were moved.
+      return moved == 0 && *copied > 0;
     }
   }
 }
@@ -63,7 +65,9 @@ CopyResult copy_blocks(int in, int out, std::uint64_t copied) {
 
 CopyResult copy_file(int in, const struct stat& in_stat, int out) {
   std::uint64_t copied = 0;
-  if (S_ISREG(in_stat.st_mode) && in_stat.st_size > 0) copy_in_kernel(in, out, &copied);
+  if (S_ISREG(in_stat.st_mode) && in_stat.st_size > 0 && copy_in_kernel(in, out, &copied)) {
+    return CopyResult::Done;
+  }
   return copy_blocks(in, out, copied);
 }
 
@@ -78,7 +82,7 @@ bool write_binary_entry(const char* path, const RunSettings& settings, RunStream
     ::close(in);
     return fail_run(streams, "ERROR. Can't open the binary file \"%s\"\n", path);
   }
-  if (same_regular_file(in, out)) {
+  if (same_regular_file(in_stat, streams.output_stat)) {
     // Copying the output into itself would grow it until the disk is full.
     ::close(in);
     return fail_run(streams, "ERROR. The binary file \"%s\" is the output file.\n", path);

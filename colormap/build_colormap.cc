@@ -1,5 +1,7 @@
 #include "colormap/build_colormap.h"
 
+#include <cstring>
+
 #include "colormap/binary_entry.h"
 #include "colormap/image_entry.h"
 #include "colormap/rows.h"
@@ -28,12 +30,19 @@ bool fail_row(const RowClass& row_class, long row_number, const RunSettings& set
 }  // namespace
 
 bool build_colormap(const RunSettings& settings, RunStreams& streams) {
+  RowPiece piece;
   char row[kRowBufferSize];
   long row_number = 0;  // long: a huge INI file must not wrap the count
   ReadResult read;
-  while ((read = read_row(streams.ini, row)) == ReadResult::Row) {
+  for (;;) {
+    row_number += static_cast<long>(streams.ini.skip_blank_and_comment_rows());
+    read = streams.ini.read_row(&piece);
+    if (read != ReadResult::Row) break;
     ++row_number;
-    if (is_skipped_row(row)) continue;
+    if (is_skipped_row(piece)) continue;
+    const std::size_t length = cut_length(piece);
+    std::memcpy(row, piece.text, length);
+    row[length] = '\0';
     const RowClass row_class = classify_row(row);
     if (row_class.error != RowError::None) {
       return fail_row(row_class, row_number, settings, streams);

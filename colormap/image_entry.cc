@@ -61,7 +61,8 @@ bool write_indices(BITMAP* image, const char* path, const RunSettings& settings,
 }  // namespace
 
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams) {
-  if (same_regular_file(path, fileno(streams.output))) {
+  struct stat image_stat;
+  if (stat(path, &image_stat) == 0 && same_regular_file(image_stat, streams.output_stat)) {
     return fail_run(streams, "ERROR. The image \"%s\" is the output file.\n", path);
   }
   ImageFormat format;

@@ -1,15 +1,154 @@
 #include "colormap/rows.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
 namespace {
 
 constexpr std::size_t kMinimumRowLength = 5;
+constexpr std::size_t kMaximumPiece = kRowBufferSize - 1;
+constexpr std::size_t kBlockSize = 64 * 1024;  // a multiple of 64: scanned 64 bytes at a time
 
 char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+bool ends_row(char c) { return c == '\r' || c == '\n' || c == '\0'; }
+
+bool starts_skipped_row(char c) { return ends_row(c) || c == '#'; }
+
+// Bit i is set when block[i] is a line feed.
+std::uint64_t line_feed_mask(const char* block) {
+#if defined(__SSE2__)
+  const __m128i line_feed = _mm_set1_epi8('\n');
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+    const auto bits =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
+    mask |= static_cast<std::uint64_t>(bits) << (16 * i);
+  }
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 64; ++i) {
+    if (block[i] == '\n') mask |= std::uint64_t{1} << i;
+  }
+  return mask;
+#endif
+}
+
 }  // namespace
+
+bool IniStream::open(const char* path) {
+  close();
+  fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  buffer_.reset(new char[kBlockSize]());  // zeroed: scans may look past the data
+  begin_ = end_ = 0;
+  at_end_ = false;
+  if (!fill()) {
+    close();
+    return false;
+  }
+  return true;
+}
+
+void IniStream::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  buffer_.reset();
+}
+
+// Keeps the unread bytes (less than one row) and reads more after them.
+bool IniStream::fill() {
+  const std::size_t kept = end_ - begin_;
+  std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
+  begin_ = 0;
+  end_ = kept;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.get() + end_, kBlockSize - end_);
+    if (got > 0) {
+      end_ += static_cast<std::size_t>(got);
+      return true;
+    }
+    if (got == 0) {
+      at_end_ = true;
+      return true;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+
+ReadResult IniStream::read_row(RowPiece* row) {
+  for (;;) {
+    const char* start = buffer_.get() + begin_;
+    const std::size_t available = end_ - begin_;
+    const std::size_t window = available < kMaximumPiece ? available : kMaximumPiece;
+    const void* line_feed = std::memchr(start, '\n', window);
+    std::size_t size;
+    if (line_feed) {
+      size = static_cast<std::size_t>(static_cast<const char*>(line_feed) - start) + 1;
+    } else if (available >= kMaximumPiece || (at_end_ && available > 0)) {
+      size = window;
+    } else if (at_end_) {
+      return ReadResult::End;
+    } else {
+      if (!fill()) return ReadResult::Error;
+      continue;
+    }
+    begin_ += size;
+    row->text = start;
+    row->size = size;
+    return ReadResult::Row;
+  }
+}
+
+std::size_t IniStream::skip_blank_and_comment_rows() {
+  const char* buffer = buffer_.get();
+  std::size_t start = begin_;
+  std::size_t count = 0;
+  std::size_t block = SIZE_MAX;  // the 64-byte block whose line feeds are in `mask`
+  std::uint64_t mask = 0;
+  while (start < end_ && starts_skipped_row(buffer[start])) {
+    // The row is one piece only if its line feed is among its first 899 bytes.
+    const std::size_t limit = end_ < start + kMaximumPiece ? end_ : start + kMaximumPiece;
+    std::size_t line_feed = SIZE_MAX;
+    for (std::size_t at = start & ~std::size_t{63}; at < limit; at += 64) {
+      if (at != block) {
+        block = at;
+        mask = line_feed_mask(buffer + at);
+      }
+      const std::uint64_t ahead = at < start ? mask & (~std::uint64_t{0} << (start - at)) : mask;
+      if (ahead) {
+        line_feed = at + static_cast<std::size_t>(__builtin_ctzll(ahead));
+        break;
+      }
+    }
+    if (line_feed >= limit) break;  // none, or stale bytes past the data
+    start = line_feed + 1;
+    ++count;
+  }
+  begin_ = start;
+  return count;
+}
+
+std::size_t cut_length(const RowPiece& row) {
+  std::size_t length = 0;
+  while (length < row.size && !ends_row(row.text[length])) ++length;
+  return length;
+}
+
+bool is_skipped_row(const RowPiece& row) {
+  return row.size == 0 || ends_row(row.text[0]) || row.text[0] == '#';
+}
 
 bool equals_ignoring_case(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -17,17 +156,6 @@ bool equals_ignoring_case(const char* a, const char* b) {
   }
   return *a == *b;
 }
-
-ReadResult read_row(FILE* ini, char (&row)[kRowBufferSize]) {
-  if (!std::fgets(row, sizeof row, ini))
-    return std::ferror(ini) ? ReadResult::Error : ReadResult::End;
-  cut_row(row);
-  return ReadResult::Row;
-}
-
-void cut_row(char* row) { row[std::strcspn(row, "\r\n")] = '\0'; }
-
-bool is_skipped_row(const char* row) { return row[0] == '\0' || row[0] == '#'; }
 
 RowClass classify_row(const char* row) {
   RowClass result;

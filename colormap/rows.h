@@ -1,11 +1,55 @@
-// What a row of the INI file is, and which entry it asks for.
+// What a row of the INI file is, how rows are read, and which entry a row
+// asks for.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+#include <memory>
 
-// One read yields at most kRowBufferSize - 1 characters.
+// One read yields at most kRowBufferSize - 1 characters, line feed included;
+// a longer line comes in pieces, each a row of its own.
 constexpr std::size_t kRowBufferSize = 900;
+
+enum class ReadResult { Row, End, Error };
+
+// One read of the INI file, line feed included; valid until the next read.
+struct RowPiece {
+  const char* text = nullptr;
+  std::size_t size = 0;
+};
+
+// Reads the INI file in large blocks and hands out rows without copying
+// them: a list of a million comment rows costs little more than counting its
+// lines. Reads from a pipe as soon as data arrives.
+class IniStream {
+ public:
+  IniStream() = default;
+  IniStream(const IniStream&) = delete;
+  IniStream& operator=(const IniStream&) = delete;
+  ~IniStream() { close(); }
+
+  // Opens the file and reads its first block, so that a file that opens but
+  // cannot be read (a directory) is found at once.
+  bool open(const char* path);
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  void close();
+
+  ReadResult read_row(RowPiece* row);
+
+  // Passes over the blank and comment rows that follow in the buffer, as
+  // read_row would return them, and returns how many it passed. Never reads
+  // the file, so it cannot block or fail; read_row carries on from there.
+  std::size_t skip_blank_and_comment_rows();
+
+ private:
+  bool fill();
+
+  int fd_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool at_end_ = false;
+};
 
 enum class RowKind { Image, Binary };
 
@@ -17,19 +61,14 @@ struct RowClass {
   const char* extension = nullptr;  // points into the row: from its last '.'
 };
 
-enum class ReadResult { Row, End, Error };
+// The length of the row once it is cut at its first carriage return, line
+// feed or NUL.
+std::size_t cut_length(const RowPiece& row);
 
-// Reads the next row (at most kRowBufferSize - 1 characters, so a longer line
-// comes in pieces) and ends it at its first carriage return or line feed.
-ReadResult read_row(FILE* ini, char (&row)[kRowBufferSize]);
+// Blank rows (empty once cut) and rows starting with '#' contribute nothing.
+bool is_skipped_row(const RowPiece& row);
 
-// Ends the row at its first carriage return or line feed.
-void cut_row(char* row);
-
-// Blank rows and rows starting with '#' contribute nothing.
-bool is_skipped_row(const char* row);
-
-// Classifies a row that is neither blank nor a comment.
+// Classifies a cut row that is neither blank nor a comment.
 RowClass classify_row(const char* row);
 
 // ASCII-only, so the result never depends on the locale.

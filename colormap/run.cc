@@ -1,8 +1,6 @@
 #include "colormap/run.h"
 
 #include <allegro.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <vector>
@@ -37,10 +35,6 @@ void send_message(const std::string& text) {
   }
 }
 
-bool same_regular_stat(const struct stat& a, const struct stat& b) {
-  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 }  // namespace
 
 void report(const char* format, ...) {
@@ -52,9 +46,8 @@ void report(const char* format, ...) {
 }
 
 void close_run_streams(RunStreams& streams) {
-  if (streams.ini) std::fclose(streams.ini);
+  streams.ini.close();
   if (streams.output) std::fclose(streams.output);
-  streams.ini = nullptr;
   streams.output = nullptr;
 }
 
@@ -72,12 +65,6 @@ bool fail_write(RunStreams& streams, const RunSettings& settings) {
   return fail_run(streams, "ERROR. Can't write file \"%s\".\n", settings.output_path.c_str());
 }
 
-bool same_regular_file(int fd_a, int fd_b) {
-  struct stat a, b;
-  return fstat(fd_a, &a) == 0 && fstat(fd_b, &b) == 0 && same_regular_stat(a, b);
-}
-
-bool same_regular_file(const char* path, int fd) {
-  struct stat a, b;
-  return stat(path, &a) == 0 && fstat(fd, &b) == 0 && same_regular_stat(a, b);
+bool same_regular_file(const struct stat& a, const struct stat& b) {
+  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

@@ -2,8 +2,12 @@
 // writers, and the single way a run fails.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
+
+#include "colormap/rows.h"
 
 struct RunSettings {
   std::string ini_path;
@@ -12,8 +16,9 @@ struct RunSettings {
 };
 
 struct RunStreams {
-  FILE* ini = nullptr;     // text, read
-  FILE* output = nullptr;  // binary, write
+  IniStream ini;
+  FILE* output = nullptr;        // binary, write
+  struct stat output_stat = {};  // taken once, to spot rows that name the output
 };
 
 // Formats a message and reports it through allegro_message. Paths travel as
@@ -31,8 +36,7 @@ void close_run_streams(RunStreams& streams);
 // Fails the run with the message for output that could not be written.
 bool fail_write(RunStreams& streams, const RunSettings& settings);
 
-// True when both descriptors (or a path and a descriptor) name the same
-// regular file. Only regular files can be truncated or grown by accident;
-// a terminal or /dev/null shared by input and output is harmless.
-bool same_regular_file(int fd_a, int fd_b);
-bool same_regular_file(const char* path, int fd);
+// True when both name the same regular file. Only regular files can be
+// truncated or grown by accident; a terminal or /dev/null shared by input and
+// output is harmless.
+bool same_regular_file(const struct stat& a, const struct stat& b);

@@ -2,60 +2,157 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// Reads every row of `text` the way the row loop does.
-std::vector<std::string> rows_of(const std::string& text) {
-  FILE* ini = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), ini);
-  std::rewind(ini);
-  std::vector<std::string> rows;
-  char row[kRowBufferSize];
-  while (read_row(ini, row) == ReadResult::Row) rows.emplace_back(row);
-  std::fclose(ini);
+// A scratch folder of the test's own, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    char name[] = "/tmp/rows_test.XXXXXX";
+    path_ = mkdtemp(name);
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_); }
+  std::string write(const std::string& text) const {
+    const std::string file = path_ + "/maps.ini";
+    std::ofstream(file, std::ios::binary) << text;
+    return file;
+  }
+
+ private:
+  std::string path_;
+};
+
+struct Reads {
+  std::vector<std::string> pieces;  // each read, line feed included
+  std::vector<std::string> rows;    // each read once cut
+  std::vector<bool> skipped;
+};
+
+Reads read_all(const std::string& text) {
+  ScratchFolder folder;
+  IniStream ini;
+  Reads reads;
+  EXPECT_TRUE(ini.open(folder.write(text).c_str()));
+  RowPiece piece;
+  while (ini.read_row(&piece) == ReadResult::Row) {
+    reads.pieces.emplace_back(piece.text, piece.size);
+    reads.rows.emplace_back(piece.text, cut_length(piece));
+    reads.skipped.push_back(is_skipped_row(piece));
+  }
+  return reads;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(IniStream, LineEndsAreCutAndEveryReadIsARow) {
+  EXPECT_EQ(read_all("a.bmp\n\n# note\nb.bin").rows, (Strings{"a.bmp", "", "# note", "b.bin"}));
+  EXPECT_EQ(read_all("a.bmp\r\nb.bin\r\n").rows, (Strings{"a.bmp", "b.bin"}));
+  EXPECT_EQ(read_all("a.bmp\rjunk.bin\n").rows, (Strings{"a.bmp"}));
+  EXPECT_EQ(read_all(std::string("a.bmp\0x.bin\n", 12)).rows, (Strings{"a.bmp"}));
+  EXPECT_EQ(read_all("\r\n\n").rows, (Strings{"", ""}));
+  EXPECT_TRUE(read_all("").rows.empty());
+}
+
+TEST(IniStream, LongLinesComeInPiecesOf899) {
+  const std::string exact(899, 'x');
+  // 899 characters fill a read; the line feed is then a blank row.
+  EXPECT_EQ(read_all(exact + "\nnext.bin\n").pieces, (Strings{exact, "\n", "next.bin\n"}));
+  const std::string longer(899 + 899 + 5, 'y');
+  EXPECT_EQ(read_all(longer + "\n").rows,
+            (Strings{std::string(899, 'y'), std::string(899, 'y'), "yyyyy"}));
+  const std::string shorter(898, 'z');
+  EXPECT_EQ(read_all(shorter + "\nnext.bin").pieces, (Strings{shorter + "\n", "next.bin"}));
+}
+
+TEST(IniStream, RowsCrossingReadBlocksStayWhole) {
+  // Enough rows of varied length that many straddle the reader's blocks.
+  std::string text;
+  Strings expected;
+  for (int i = 0; i < 20000; ++i) {
+    std::string row = "dir" + std::string(static_cast<std::size_t>(i % 37), 'd') + "/" +
+                      std::to_string(i) + ".bin";
+    text += row + (i % 3 ? "\n" : "\r\n");
+    expected.push_back(row);
+  }
+  EXPECT_EQ(read_all(text).rows, expected);
+}
+
+// The rows that matter, with their numbers, as the row loop sees them: with
+// or without passing over blank and comment rows in bulk.
+std::vector<std::pair<long, std::string>> numbered_rows(const std::string& text, bool bulk) {
+  ScratchFolder folder;
+  IniStream ini;
+  EXPECT_TRUE(ini.open(folder.write(text).c_str()));
+  std::vector<std::pair<long, std::string>> rows;
+  long number = 0;
+  RowPiece piece;
+  for (;;) {
+    if (bulk) number += static_cast<long>(ini.skip_blank_and_comment_rows());
+    if (ini.read_row(&piece) != ReadResult::Row) break;
+    ++number;
+    if (!is_skipped_row(piece))
+      rows.emplace_back(number, std::string(piece.text, cut_length(piece)));
+  }
+  rows.emplace_back(number, "(end)");
   return rows;
 }
 
-TEST(ReadRow, LineEndsAreCutAndEveryReadIsARow) {
-  using Rows = std::vector<std::string>;
-  EXPECT_EQ(rows_of("a.bmp\n\n# note\nb.bin"), (Rows{"a.bmp", "", "# note", "b.bin"}));
-  EXPECT_EQ(rows_of("a.bmp\r\nb.bin\r\n"), (Rows{"a.bmp", "b.bin"}));
-  EXPECT_EQ(rows_of("a.bmp\rjunk.bin\n"), (Rows{"a.bmp"}));
-  EXPECT_EQ(rows_of("\r\n\n"), (Rows{"", ""}));
+TEST(IniStream, SkippingInBulkCountsRowsExactly) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    switch (i % 9) {
+      case 0:
+        text += "# short\n";
+        break;
+      case 1:
+        text += "\n";
+        break;
+      case 2:
+        text += "#" + std::string(897, 'c') + "\n";
+        break;  // 899 with its line feed
+      case 3:
+        text += "#" + std::string(898, 'c') + "\n";
+        break;  // the line feed is a row
+      case 4:
+        text += "#" + std::string(2000, 'c') + "x.bin\n";
+        break;  // pieces that matter
+      case 5:
+        text += "\r\n";
+        break;
+      case 6:
+        text += std::string("\0#x.bin\n", 8);
+        break;
+      case 7:
+        text += "  #not.bin\n";
+        break;
+      default:
+        text += "#" + std::to_string(i) + "\r\n";
+        break;
+    }
+  }
+  text += "# no final line end";
+  EXPECT_EQ(numbered_rows(text, true), numbered_rows(text, false));
 }
 
-TEST(ReadRow, LongLinesComeInPiecesOf899) {
-  const std::string exact(899, 'x');
-  // 899 characters fill the buffer; the line feed is then a blank row.
-  EXPECT_EQ(rows_of(exact + "\nnext.bin\n"), (std::vector<std::string>{exact, "", "next.bin"}));
-  const std::string longer(899 + 899 + 5, 'y');
-  EXPECT_EQ(rows_of(longer + "\n"),
-            (std::vector<std::string>{std::string(899, 'y'), std::string(899, 'y'), "yyyyy"}));
-  const std::string shorter(898, 'z');
-  EXPECT_EQ(rows_of(shorter + "\nnext.bin"), (std::vector<std::string>{shorter, "next.bin"}));
-}
-
-TEST(ReadRow, DistinguishesEndFromError) {
-  char row[kRowBufferSize];
-  FILE* empty = std::tmpfile();
-  EXPECT_EQ(read_row(empty, row), ReadResult::End);
-  std::fclose(empty);
+TEST(IniStream, UnreadableFilesFailToOpen) {
+  IniStream ini;
+  EXPECT_FALSE(ini.open("/nonexistent/maps.ini"));
   // A directory opens for reading on Linux, but cannot be read.
-  FILE* directory = std::fopen("/", "r");
-  ASSERT_NE(directory, nullptr);
-  EXPECT_EQ(read_row(directory, row), ReadResult::Error);
-  std::fclose(directory);
+  EXPECT_FALSE(ini.open("/"));
+  EXPECT_FALSE(ini.is_open());
 }
 
 TEST(IsSkippedRow, OnlyBlankRowsAndALeadingHash) {
-  EXPECT_TRUE(is_skipped_row(""));
-  EXPECT_TRUE(is_skipped_row("#"));
-  EXPECT_TRUE(is_skipped_row("#x.bmp"));
-  EXPECT_FALSE(is_skipped_row("  #comment"));
-  EXPECT_FALSE(is_skipped_row(" "));
+  EXPECT_EQ(read_all("\n#\n#x.bmp\n  #comment\n \n\rx.bin\n").skipped,
+            (std::vector<bool>{true, true, true, false, false, true}));
 }
 
 void expect_kind(const char* row, RowKind kind) {
