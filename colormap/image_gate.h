@@ -3,6 +3,8 @@
 // file could crash the tool, hang it, or load as invented pixels.
 #pragma once
 
+#include <allegro.h>
+
 enum class ImageFormat { Bmp, Lbm, Pcx, Tga };
 
 // The format named by the path's extension (from its last '.', ignoring case).
@@ -13,3 +15,6 @@ bool image_format_of(const char* path, ImageFormat* format);
 // faithfully. Reads the file through the library's packfile layer, so it sees
 // the same bytes as the loader; writes nothing and keeps nothing.
 bool image_passes_gate(const char* path, ImageFormat format);
+
+// The same check on a packfile opened at its start. Does not close it.
+bool image_passes_gate(PACKFILE* file, ImageFormat format);
