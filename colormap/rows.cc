@@ -115,24 +115,22 @@ std::size_t IniStream::skip_blank_and_comment_rows() {
   const char* buffer = buffer_.get();
   std::size_t start = begin_;
   std::size_t count = 0;
-  std::size_t block = SIZE_MAX;  // the 64-byte block whose line feeds are in `mask`
-  std::uint64_t mask = 0;
+  if (start >= end_) return 0;
+  // The line feeds of one 64-byte block at a time, those before `start` cleared.
+  std::size_t block = start & ~std::size_t{63};
+  std::uint64_t mask = line_feed_mask(buffer + block) & (~std::uint64_t{0} << (start - block));
   while (start < end_ && starts_skipped_row(buffer[start])) {
     // The row is one piece only if its line feed is among its first 899 bytes.
     const std::size_t limit = end_ < start + kMaximumPiece ? end_ : start + kMaximumPiece;
-    std::size_t line_feed = SIZE_MAX;
-    for (std::size_t at = start & ~std::size_t{63}; at < limit; at += 64) {
-      if (at != block) {
-        block = at;
-        mask = line_feed_mask(buffer + at);
-      }
-      const std::uint64_t ahead = at < start ? mask & (~std::uint64_t{0} << (start - at)) : mask;
-      if (ahead) {
-        line_feed = at + static_cast<std::size_t>(__builtin_ctzll(ahead));
-        break;
-      }
+    while (mask == 0) {
+      block += 64;
+      if (block >= limit) break;
+      mask = line_feed_mask(buffer + block);
     }
-    if (line_feed >= limit) break;  // none, or stale bytes past the data
+    if (mask == 0) break;
+    const std::size_t line_feed = block + static_cast<std::size_t>(__builtin_ctzll(mask));
+    if (line_feed >= limit) break;  // too far, or stale bytes past the data
+    mask &= mask - 1;
     start = line_feed + 1;
     ++count;
   }
