@@ -5,11 +5,7 @@
 
 #include <allegro.h>
 
-enum class ImageFormat { Bmp, Lbm, Pcx, Tga };
-
-// The format named by the path's extension (from its last '.', ignoring case).
-// Returns false when the extension names no image format.
-bool image_format_of(const char* path, ImageFormat* format);
+#include "colormap/rows.h"
 
 // True when the loader for `format` can read the file at `path` safely and
 // faithfully. Reads the file through the library's packfile layer, so it sees

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -155,6 +154,25 @@ bool equals_ignoring_case(const char* a, const char* b) {
   return *a == *b;
 }
 
+bool image_format_of(const char* path, ImageFormat* format) {
+  const char* extension = std::strrchr(path, '.');
+  if (!extension) return false;
+  static const struct {
+    const char* extension;
+    ImageFormat format;
+  } kFormats[] = {{".BMP", ImageFormat::Bmp},
+                  {".LBM", ImageFormat::Lbm},
+                  {".PCX", ImageFormat::Pcx},
+                  {".TGA", ImageFormat::Tga}};
+  for (const auto& entry : kFormats) {
+    if (equals_ignoring_case(extension, entry.extension)) {
+      *format = entry.format;
+      return true;
+    }
+  }
+  return false;
+}
+
 RowClass classify_row(const char* row) {
   RowClass result;
   if (std::strlen(row) < kMinimumRowLength) {
@@ -166,11 +184,10 @@ RowClass classify_row(const char* row) {
     result.error = RowError::NoExtension;
     return result;
   }
-  for (const char* image : {".BMP", ".LBM", ".PCX", ".TGA"}) {
-    if (equals_ignoring_case(result.extension, image)) {
-      result.kind = RowKind::Image;
-      return result;
-    }
+  ImageFormat format;
+  if (image_format_of(row, &format)) {
+    result.kind = RowKind::Image;
+    return result;
   }
   if (equals_ignoring_case(result.extension, ".BIN")) {
     result.kind = RowKind::Binary;

@@ -53,6 +53,12 @@ class IniStream {
 
 enum class RowKind { Image, Binary };
 
+enum class ImageFormat { Bmp, Lbm, Pcx, Tga };
+
+// The image format named by the path's extension (from its last '.',
+// ignoring case). Returns false when the extension names no image format.
+bool image_format_of(const char* path, ImageFormat* format);
+
 enum class RowError { None, TooShort, NoExtension, UnknownExtension };
 
 struct RowClass {
