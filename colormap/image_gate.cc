@@ -1,6 +1,5 @@
 #include "colormap/image_gate.h"
 
-#include <cstring>
 
 #include "colormap/image_gate_internal.h"
 #include "colormap/rows.h"
