@@ -1,9 +1,12 @@
 // mkcolormap: builds a colour-map file from the inputs an INI file lists.
 #include <allegro.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,12 +27,42 @@ void print_message(const char* text) {
 }
 
 // The console driver works without a display, so the tool runs from CI, over
-// ssh and in containers, and never waits for a click on a message box.
+// ssh and in containers, and never waits for a click on a message box. Text
+// and file names are plain bytes: the library's UTF-8 handling would alter
+// or cut paths that are not valid UTF-8, and loop forever on some.
 bool start_library() {
   if (install_allegro(SYSTEM_NONE, &errno, std::atexit) != 0) return false;
+  set_uformat(U_ASCII);
+  set_filename_encoding(U_ASCII);
   system_driver->message = print_message;
   return true;
 }
+
+// A full disk, a file-size limit or a reader that went away must end in a
+// failed write and its message, not in a silent death by signal.
+void ignore_output_signals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// A closed standard stream would hand its number to the INI or the output
+// file, and messages would land in it. Filled read-only, so that a message
+// written to a closed standard output still fails.
+void fill_closed_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDONLY);
+      if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+      }
+    }
+  }
+}
+
+// Like other command-line tools: a message that could not be written (a full
+// disk, a closed or broken standard output) makes the run fail.
+bool messages_written() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
 
 void set_title(const char* program_path) {
   // Some launchers start a program with no arguments at all, not even its path.
@@ -54,6 +87,7 @@ bool finish_run(const RunSettings& settings, RunStreams& streams) {
   const bool written = !std::ferror(streams.output);
   const bool closed = std::fclose(streams.output) == 0;
   streams.output = nullptr;
+  move_messages_past_output(streams.output_stat);
   if (!written || !closed) {
     report("ERROR. Can't write file \"%s\".\n", settings.output_path.c_str());
     return false;
@@ -107,5 +141,10 @@ int run(int argc, char* argv[]) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) { return run(argc, argv); }
+int main(int argc, char* argv[]) {
+  fill_closed_standard_streams();
+  ignore_output_signals();
+  const int status = run(argc, argv);
+  return messages_written() ? status : 1;
+}
 END_OF_MAIN()

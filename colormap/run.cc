@@ -1,7 +1,8 @@
 #include "colormap/run.h"
 
 #include <allegro.h>
-#include <algorithm>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <vector>
 
@@ -20,18 +21,11 @@ std::string format_message(const char* format, va_list args) {
 
 // The library formats every message into a 4096-byte buffer and cuts what
 // does not fit; long paths are sent in pieces so the line arrives whole.
-// Pieces end on character boundaries, so UTF-8 text is never split.
+// Text is plain bytes to the library, so a piece may end anywhere.
 void send_message(const std::string& text) {
   constexpr std::size_t kPiece = 2048;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = std::min(text.size(), start + kPiece);
-    while (end < text.size() && end > start + 1 &&
-           (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-      --end;
-    }
-    allegro_message("%s", text.substr(start, end - start).c_str());
-    start = end;
+  for (std::size_t start = 0; start < text.size(); start += kPiece) {
+    allegro_message("%s", text.substr(start, kPiece).c_str());
   }
 }
 
@@ -45,9 +39,20 @@ void report(const char* format, ...) {
   send_message(text);
 }
 
+void move_messages_past_output(const struct stat& output_stat) {
+  struct stat stdout_stat;
+  if (fstat(STDOUT_FILENO, &stdout_stat) == 0 && same_regular_file(stdout_stat, output_stat)) {
+    std::fflush(stdout);
+    lseek(STDOUT_FILENO, 0, SEEK_END);
+  }
+}
+
 void close_run_streams(RunStreams& streams) {
   streams.ini.close();
-  if (streams.output) std::fclose(streams.output);
+  if (streams.output) {
+    std::fclose(streams.output);
+    move_messages_past_output(streams.output_stat);
+  }
   streams.output = nullptr;
 }
 

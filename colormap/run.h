@@ -25,6 +25,12 @@ struct RunStreams {
 // one "%s" argument so the library copies them unchanged.
 [[gnu::format(printf, 1, 2)]] void report(const char* format, ...);
 
+// Opening /dev/stdout as the output gives the file that standard output
+// writes to a second offset; without this a message would overwrite the
+// first bytes of the colour map. Call once the output is closed: messages
+// then come after the data, as through a pipe.
+void move_messages_past_output(const struct stat& output_stat);
+
 // Closes the INI stream, then the output stream. Results are ignored: this is
 // only called when the run has already failed.
 void close_run_streams(RunStreams& streams);
