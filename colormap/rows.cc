@@ -57,6 +57,22 @@ bool IniStream::open(const char* path) {
     close();
     return false;
   }
+  return skip_byte_order_mark();
+}
+
+// Windows editors start UTF-8 text with a byte-order mark; it is no part of
+// the first row. Only at the very start of the file, and no row is counted.
+bool IniStream::skip_byte_order_mark() {
+  static const char kMark[] = "\xEF\xBB\xBF";
+  constexpr std::size_t kMarkSize = sizeof kMark - 1;
+  // A pipe may hand over fewer bytes than the mark at first.
+  while (end_ < kMarkSize && !at_end_ && std::memcmp(buffer_.get(), kMark, end_) == 0) {
+    if (!fill()) {
+      close();
+      return false;
+    }
+  }
+  if (end_ >= kMarkSize && std::memcmp(buffer_.get(), kMark, kMarkSize) == 0) begin_ = kMarkSize;
   return true;
 }
 

@@ -28,7 +28,8 @@ class IniStream {
   ~IniStream() { close(); }
 
   // Opens the file and reads its first block, so that a file that opens but
-  // cannot be read (a directory) is found at once.
+  // cannot be read (a directory) is found at once. A UTF-8 byte-order mark
+  // at the very start is passed over.
   bool open(const char* path);
   bool is_open() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -43,6 +44,7 @@ class IniStream {
 
  private:
   bool fill();
+  bool skip_byte_order_mark();
 
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
