@@ -13,6 +13,7 @@
 
 #include "colormap/image_gate.h"
 #include "colormap/memory_packfile.h"
+#include "colormap/private_file.h"
 
 namespace {
 
@@ -22,16 +23,18 @@ bool fail_open(const char* path, RunStreams& streams) {
   return fail_run(streams, "ERROR. Can't open the image \"%s\", probably bad file format.\n", path);
 }
 
+bool fail_size(const char* path, long long width, long long height, RunStreams& streams) {
+  return fail_run(streams,
+                  "ERROR. The image \"%s\" is %lld * %lld pixels (%lld pixels in total). It should "
+                  "be an image of exactly 256 pixels in total.\n",
+                  path, width, height, width * height);
+}
+
 // Checks size and depth; on failure the run is ended (the caller still owns
 // and releases the image).
 bool check_image(BITMAP* image, const char* path, RunStreams& streams) {
   const long long total = static_cast<long long>(image->w) * image->h;
-  if (total != kEntryPixels) {
-    return fail_run(streams,
-                    "ERROR. The image \"%s\" is %d * %d pixels (%lld pixels in total). It should "
-                    "be an image of exactly 256 pixels in total.\n",
-                    path, image->w, image->h, total);
-  }
+  if (total != kEntryPixels) return fail_size(path, image->w, image->h, streams);
   const int depth = bitmap_color_depth(image);
   if (depth != 8) {
     const long long colors = (depth >= 0 && depth < 63) ? (1LL << depth) : 0;
@@ -74,34 +77,36 @@ bool write_entry(const ImageEntryCache::Entry& entry, const RunSettings& setting
   return true;
 }
 
-// Files up to this size are read once and then checked and decoded from
-// memory; a 256-pixel image is far smaller. Larger files go by their path.
+// Files up to this size are held in memory; a 256-pixel image is far
+// smaller. Larger ones are read in blocks of this size.
 constexpr std::size_t kInMemoryLimit = 64 * 1024;
 
-// Reads the whole of a small regular file. False for anything else, which
-// is then left to the library to open by its path.
-bool read_small_file(int fd, const struct stat& file_stat, std::unique_ptr<unsigned char[]>* data,
-                     std::size_t* size) {
-  if (!S_ISREG(file_stat.st_mode) || file_stat.st_size < 0 ||
-      static_cast<std::uint64_t>(file_stat.st_size) > kInMemoryLimit) {
-    return false;
+// The file behind a packfile that pack_fopen opened directly (no datafile
+// object), or -1.
+int plain_handle(const PACKFILE* file) {
+  if (!file->is_normal_packfile || file->normal.parent || file->normal.hndl < 0) return -1;
+  return file->normal.hndl;
+}
+
+// Reads up to `size` bytes. Straight from the file when nothing is buffered
+// yet, since the packfile layer would copy them one at a time.
+long read_packfile(PACKFILE* file, unsigned char* out, std::size_t size) {
+  const int fd = plain_handle(file);
+  if (fd < 0 || file->normal.buf_size != 0) {
+    const long got = pack_fread(out, static_cast<long>(size), file);
+    return pack_ferror(file) ? -1 : got;
   }
-  // One byte more than the size shows whether the file grew meanwhile.
-  const std::size_t capacity = static_cast<std::size_t>(file_stat.st_size) + 1;
-  data->reset(new unsigned char[capacity]);
   std::size_t got = 0;
-  while (got < capacity) {
-    const ssize_t part = ::read(fd, data->get() + got, capacity - got);
+  while (got < size) {
+    const ssize_t part = ::read(fd, out + got, size - got);
     if (part == 0) break;
     if (part < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return -1;
     }
     got += static_cast<std::size_t>(part);
   }
-  if (got == capacity) return false;
-  *size = got;
-  return true;
+  return static_cast<long>(got);
 }
 
 BITMAP* load_from_memory(MemoryFile* file, ImageFormat format) {
@@ -125,25 +130,137 @@ BITMAP* load_from_memory(MemoryFile* file, ImageFormat format) {
   return image;
 }
 
-// Checks and loads the image. Small BMP, PCX and TGA files open as `fd` are
-// read from disk once; the rest go to the library by path: LBM files, large
-// files, and files we did not open (paths with '#', which the library may
-// take as an object inside a datafile, and files it may still find). Either
-// way the check and the loader judge the same bytes.
-BITMAP* load_checked_image(const char* path, ImageFormat format, int fd,
-                           const struct stat& file_stat) {
-  std::unique_ptr<unsigned char[]> data;
-  MemoryFile file;
-  if (fd >= 0 && format != ImageFormat::Lbm && read_small_file(fd, file_stat, &data, &file.size)) {
-    file.data = data.get();
-    PACKFILE* packfile = open_memory_packfile(&file);
-    if (!packfile) return nullptr;
-    const bool passes = image_passes_gate(packfile, format);
-    pack_fclose(packfile);
-    return passes ? load_from_memory(&file, format) : nullptr;
+BITMAP* load_by_path(const char* path, ImageFormat format) {
+  switch (format) {
+    case ImageFormat::Bmp:
+      return load_bmp(path, nullptr);
+    case ImageFormat::Lbm:
+      return load_lbm(path, nullptr);
+    case ImageFormat::Pcx:
+      return load_pcx(path, nullptr);
+    case ImageFormat::Tga:
+      return load_tga(path, nullptr);
   }
-  if (!image_passes_gate(path, format)) return nullptr;
-  return load_bitmap(path, nullptr);
+  return nullptr;
+}
+
+bool gate_memory(MemoryFile* file, ImageFormat format, GateSize* size) {
+  PACKFILE* packfile = open_memory_packfile(file);
+  if (!packfile) return false;
+  const bool passes = image_passes_gate(packfile, format, size);
+  pack_fclose(packfile);
+  return passes;
+}
+
+// A whole file held in memory: judged, then decoded, from those bytes.
+BITMAP* load_small_file(const unsigned char* data, std::size_t size, ImageFormat format) {
+  MemoryFile file;
+  file.data = data;
+  file.size = size;
+  if (!gate_memory(&file, format, nullptr)) return nullptr;
+  if (format != ImageFormat::Lbm) return load_from_memory(&file, format);
+  PrivateFile copy;
+  if (!copy.create() || !copy.append(data, size) || !copy.finish()) return nullptr;
+  return load_by_path(copy.path(), format);
+}
+
+// Serves the head already read, then the rest of the source in blocks, and
+// keeps every byte served in `copy` when there is one.
+struct TeeSource {
+  const unsigned char* head;
+  std::size_t head_size;
+  PACKFILE* source;
+  PrivateFile* copy;
+  std::unique_ptr<unsigned char[]> block;
+  MemoryFile current;  // the bytes being served
+  bool failed = false;
+
+  bool next_block() {
+    if (failed) return false;
+    if (!block) {
+      block.reset(new unsigned char[kInMemoryLimit]);
+      current.data = head;
+      current.size = head_size;
+      current.position = 0;
+      return head_size > 0;
+    }
+    const long got = read_packfile(source, block.get(), kInMemoryLimit);
+    if (got <= 0 || (copy && !copy->append(block.get(), static_cast<std::size_t>(got)))) {
+      failed = true;
+      return false;
+    }
+    current.data = block.get();
+    current.size = static_cast<std::size_t>(got);
+    current.position = 0;
+    return true;
+  }
+  bool available() { return current.position < current.size || next_block(); }
+};
+
+TeeSource& tee(void* userdata) { return *static_cast<TeeSource*>(userdata); }
+int tee_fclose(void*) { return 0; }
+int tee_getc(void* userdata) {
+  TeeSource& t = tee(userdata);
+  return t.available() ? t.current.data[t.current.position++] : EOF;
+}
+int tee_ungetc(int, void*) { return EOF; }
+long tee_fread(void* out, long count, void* userdata) {
+  TeeSource& t = tee(userdata);
+  long done = 0;
+  while (done < count && t.available()) {
+    std::size_t part = t.current.size - t.current.position;
+    if (part > static_cast<std::size_t>(count - done))
+      part = static_cast<std::size_t>(count - done);
+    std::memcpy(static_cast<unsigned char*>(out) + done, t.current.data + t.current.position, part);
+    t.current.position += part;
+    done += static_cast<long>(part);
+  }
+  return done;
+}
+int tee_putc(int, void*) { return EOF; }
+long tee_fwrite(const void*, long, void*) { return 0; }
+int tee_fseek(void*, int) { return -1; }  // the gate never seeks
+int tee_feof(void* userdata) { return !tee(userdata).available(); }
+int tee_ferror(void* userdata) { return tee(userdata).failed; }
+
+const PACKFILE_VTABLE kTeeVtable = {tee_fclose, tee_getc,  tee_ungetc, tee_fread, tee_putc,
+                                    tee_fwrite, tee_fseek, tee_feof,   tee_ferror};
+
+enum class LargeResult { Refused, Loaded, WrongSize };
+
+// A file larger than kInMemoryLimit is judged as it streams past. Only a
+// 256-pixel image needs its bytes again, for the loader: they go to a
+// private file as they are judged. Any other size is reported from the
+// header the gate checked, so a huge image is never decoded into memory.
+LargeResult load_large_file(const unsigned char* head, std::size_t head_size, PACKFILE* source,
+                            ImageFormat format, BITMAP** image, GateSize* size) {
+  MemoryFile head_file;
+  head_file.data = head;
+  head_file.size = head_size;
+  GateSize header;
+  gate_memory(&head_file, format, &header);  // fails at the cut; gives the header's size
+  const bool entry_sized = header.width * header.height == kEntryPixels;
+  PrivateFile copy;
+  if (entry_sized && (!copy.create() || !copy.append(head, head_size))) {
+    return LargeResult::Refused;
+  }
+  TeeSource source_copy{head, head_size, source, entry_sized ? &copy : nullptr, nullptr, {}};
+  PACKFILE* packfile = pack_fopen_vtable(&kTeeVtable, &source_copy);
+  if (!packfile) return LargeResult::Refused;
+  const bool passes = image_passes_gate(packfile, format, size);
+  pack_fclose(packfile);
+  if (!passes) return LargeResult::Refused;
+  if (size->width * size->height != kEntryPixels) return LargeResult::WrongSize;
+  if (!entry_sized || !copy.finish()) return LargeResult::Refused;
+  *image = load_by_path(copy.path(), format);
+  return *image ? LargeResult::Loaded : LargeResult::Refused;
+}
+
+// The identity of the file a plain path opened, for the output check and
+// the cache.
+bool identify(const PACKFILE* file, struct stat* file_stat) {
+  const int fd = plain_handle(file);
+  return fd >= 0 && fstat(fd, file_stat) == 0;
 }
 
 }  // namespace
@@ -180,30 +297,50 @@ bool write_image_entry(const char* path, const RunSettings& settings, RunStreams
                        ImageEntryCache& cache) {
   ImageFormat format;
   if (!image_format_of(path, &format)) return fail_open(path, streams);
-  struct stat path_stat;
-  const bool found = stat(path, &path_stat) == 0;
-  if (found && same_regular_file(path_stat, streams.output_stat)) {
+  // The same opener as the library's loader: a path with '#' may name an
+  // object inside a datafile. Every byte judged and decoded is read from it
+  // once, so a file switched meanwhile cannot slip past the gate.
+  PACKFILE* source = pack_fopen(path, F_READ);
+  if (!source) return fail_open(path, streams);
+  struct stat file_stat;
+  const bool identified = identify(source, &file_stat);
+  if (identified && same_regular_file(file_stat, streams.output_stat)) {
+    pack_fclose(source);
     return fail_run(streams, "ERROR. The image \"%s\" is the output file.\n", path);
   }
-  // A path with '#' may name an object inside a datafile, not this file.
-  const bool cacheable = found && S_ISREG(path_stat.st_mode) && !std::strchr(path, '#');
+  const bool cacheable = identified && S_ISREG(file_stat.st_mode) && !std::strchr(path, '#');
   if (cacheable) {
-    if (const ImageEntryCache::Entry* entry = cache.find(path_stat)) {
+    if (const ImageEntryCache::Entry* entry = cache.find(file_stat)) {
+      pack_fclose(source);
       return write_entry(*entry, settings, streams);
     }
   }
 
-  const int fd = cacheable ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
-  struct stat file_stat;
-  const bool opened = fd >= 0 && fstat(fd, &file_stat) == 0;
-  BITMAP* image = load_checked_image(path, format, opened ? fd : -1, file_stat);
-  if (fd >= 0) ::close(fd);
+  // One byte more than the limit tells a small file from a large one.
+  std::unique_ptr<unsigned char[]> head(new unsigned char[kInMemoryLimit + 1]);
+  const long got = read_packfile(source, head.get(), kInMemoryLimit + 1);
+  BITMAP* image = nullptr;
+  if (got >= 0 && static_cast<std::size_t>(got) <= kInMemoryLimit) {
+    pack_fclose(source);
+    image = load_small_file(head.get(), static_cast<std::size_t>(got), format);
+  } else if (got > 0) {
+    GateSize size;
+    const LargeResult result =
+        load_large_file(head.get(), static_cast<std::size_t>(got), source, format, &image, &size);
+    pack_fclose(source);
+    if (result == LargeResult::WrongSize) {
+      return fail_size(path, static_cast<long long>(size.width),
+                       static_cast<long long>(size.height), streams);
+    }
+  } else {
+    pack_fclose(source);
+  }
   if (!image) return fail_open(path, streams);
   ImageEntryCache::Entry entry;
   const bool valid =
       check_image(image, path, streams) && collect_indices(image, path, settings, streams, &entry);
   destroy_bitmap(image);
   if (!valid) return false;
-  if (opened) cache.remember(file_stat, entry);
+  if (cacheable) cache.remember(file_stat, entry);
   return write_entry(entry, settings, streams);
 }

@@ -1,6 +1,5 @@
 #include "colormap/image_gate.h"
 
-
 #include "colormap/image_gate_internal.h"
 #include "colormap/rows.h"
 
@@ -57,8 +56,15 @@ bool gate_dimensions_ok(std::uint64_t width, std::uint64_t height) {
          width * height <= kMaxGatePixels;
 }
 
-bool image_passes_gate(PACKFILE* file, ImageFormat format) {
-  GateReader in(file);
+bool GateReader::dimensions_ok(std::uint64_t width, std::uint64_t height) {
+  width_ = width;
+  height_ = height;
+  return gate_dimensions_ok(width, height);
+}
+
+namespace {
+
+bool format_passes_gate(GateReader& in, ImageFormat format) {
   switch (format) {
     case ImageFormat::Bmp:
       return bmp_passes_gate(in);
@@ -70,6 +76,15 @@ bool image_passes_gate(PACKFILE* file, ImageFormat format) {
       return tga_passes_gate(in);
   }
   return false;
+}
+
+}  // namespace
+
+bool image_passes_gate(PACKFILE* file, ImageFormat format, GateSize* size) {
+  GateReader in(file);
+  const bool passes = format_passes_gate(in, format);
+  if (size) *size = GateSize{in.width(), in.height()};
+  return passes;
 }
 
 bool image_passes_gate(const char* path, ImageFormat format) {

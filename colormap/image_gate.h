@@ -5,6 +5,8 @@
 
 #include <allegro.h>
 
+#include <cstdint>
+
 #include "colormap/rows.h"
 
 // True when the loader for `format` can read the file at `path` safely and
@@ -12,5 +14,13 @@
 // the same bytes as the loader; writes nothing and keeps nothing.
 bool image_passes_gate(const char* path, ImageFormat format);
 
+struct GateSize {
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+};
+
 // The same check on a packfile opened at its start. Does not close it.
-bool image_passes_gate(PACKFILE* file, ImageFormat format);
+// `size`, when given, receives the size in the header, or zeros when the
+// check stopped before it; for a file that passes, the loader makes a bitmap
+// of exactly that size.
+bool image_passes_gate(PACKFILE* file, ImageFormat format, GateSize* size = nullptr);

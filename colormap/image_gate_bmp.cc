@@ -128,7 +128,7 @@ bool bmp_passes_gate(GateReader& in) {
   } else {
     return false;
   }
-  if (!gate_dimensions_ok(header.width, header.height)) return false;
+  if (!in.dimensions_ok(header.width, header.height)) return false;
   if (!combination_allowed(header, header_size)) return false;
 
   if (header.compression == kBitFields) {

@@ -24,10 +24,16 @@ class GateReader {
   // layer's notion of the end, which the LBM loader tests between chunks.
   bool at_end() const;
   std::uint64_t offset() const { return offset_; }
+  // Checks the header's size as gate_dimensions_ok does and remembers it.
+  bool dimensions_ok(std::uint64_t width, std::uint64_t height);
+  std::uint64_t width() const { return width_; }
+  std::uint64_t height() const { return height_; }
 
  private:
   PACKFILE* file_;
   std::uint64_t offset_ = 0;
+  std::uint64_t width_ = 0;
+  std::uint64_t height_ = 0;
 };
 
 // The largest image, in pixels, that the gate lets through. Far below the

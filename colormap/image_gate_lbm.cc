@@ -148,7 +148,7 @@ bool lbm_passes_gate(GateReader& in) {
   if (pbm ? planes != 8 : planes < 1 || planes > 8) return false;
   // A mask plane would be read as the next row's first plane.
   if (masking == 1) return false;
-  if (!gate_dimensions_ok(width, height)) return false;
+  if (!in.dimensions_ok(width, height)) return false;
   // An odd PBM row is copied padded to even length into a bitmap row one
   // byte shorter (lbm.c:147-154, 184): the last row overruns the bitmap.
   if (pbm && (width & 1)) return false;

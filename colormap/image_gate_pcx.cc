@@ -22,7 +22,7 @@ bool pcx_passes_gate(GateReader& in) {
   if (x_max < x_min || y_max < y_min) return false;
   const std::uint64_t width = x_max - x_min + 1;
   const std::uint64_t height = y_max - y_min + 1;
-  if (!gate_dimensions_ok(width, height)) return false;
+  if (!in.dimensions_ok(width, height)) return false;
 
   // Only bytes_per_line pixels of each row are filled, and the bitmap is
   // never cleared: a shorter line leaves heap garbage in the image.

@@ -77,7 +77,7 @@ bool tga_passes_gate(GateReader& in) {
   // Right-to-left and interleaved images would be loaded as if they were
   // neither; only top-to-bottom (bit 5) is honoured (tga.c:416).
   if (descriptor & 0xD0) return false;
-  if (!gate_dimensions_ok(width, height)) return false;
+  if (!in.dimensions_ok(width, height)) return false;
 
   const std::uint64_t map_bytes = map_type == 1 ? map_length * (map_bits / 8) : 0;
   if (!in.skip(id_length + map_bytes)) return false;

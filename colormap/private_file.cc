@@ -1,0 +1,63 @@
+#include "colormap/private_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+bool write_all(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+PrivateFile::~PrivateFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (named_) ::unlink(path_.c_str());
+}
+
+bool PrivateFile::create() {
+  fd_ = ::memfd_create("mkcolormap-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd_ >= 0) {
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+    // Without /proc the memory file has no name the library can open.
+    if (::access(path_.c_str(), R_OK) == 0) return true;
+    ::close(fd_);
+    fd_ = -1;
+  }
+  const char* folder = std::getenv("TMPDIR");
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/mkcolormap-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd_ = ::mkostemp(name.data(), O_CLOEXEC);  // mode 0600
+  if (fd_ < 0) return false;
+  path_ = name.data();
+  named_ = true;
+  return true;
+}
+
+bool PrivateFile::append(const unsigned char* data, std::size_t size) {
+  return fd_ >= 0 && write_all(fd_, data, size);
+}
+
+bool PrivateFile::finish() {
+  if (fd_ < 0) return false;
+  if (!named_) {
+    ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+  }
+  return true;
+}
