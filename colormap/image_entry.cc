@@ -51,6 +51,15 @@ bool check_image(BITMAP* image, const char* path, RunStreams& streams) {
 bool collect_indices(BITMAP* image, const char* path, const RunSettings& settings,
                      RunStreams& streams, ImageEntryCache::Entry* entry) {
   std::size_t count = 0;
+  // A loaded image is a memory bitmap; at depth 8 its lines hold the indices
+  // as they are, one byte each, and none can be out of range.
+  if (is_memory_bitmap(image) && bitmap_color_depth(image) == 8) {
+    for (int y = 0; y < image->h; ++y) {
+      std::memcpy(entry->data() + count, image->line[y], static_cast<std::size_t>(image->w));
+      count += static_cast<std::size_t>(image->w);
+    }
+    return true;
+  }
   for (int y = 0; y < image->h; ++y) {
     for (int x = 0; x < image->w; ++x) {
       const int value = getpixel(image, x, y);
@@ -90,7 +99,7 @@ int plain_handle(const PACKFILE* file) {
 
 // Reads up to `size` bytes. Straight from the file when nothing is buffered
 // yet, since the packfile layer would copy them one at a time.
-long read_packfile(PACKFILE* file, unsigned char* out, std::size_t size) {
+long read_packfile(PACKFILE* file, unsigned char* out, std::size_t size, bool regular) {
   const int fd = plain_handle(file);
   if (fd < 0 || file->normal.buf_size != 0) {
     const long got = pack_fread(out, static_cast<long>(size), file);
@@ -105,6 +114,9 @@ long read_packfile(PACKFILE* file, unsigned char* out, std::size_t size) {
       return -1;
     }
     got += static_cast<std::size_t>(part);
+    // A regular file gives less than asked only at its end; a pipe or a
+    // device may give less at any time.
+    if (regular && got < size) break;
   }
   return static_cast<long>(got);
 }
@@ -153,15 +165,15 @@ bool gate_memory(MemoryFile* file, ImageFormat format, GateSize* size) {
 }
 
 // A whole file held in memory: judged, then decoded, from those bytes.
-BITMAP* load_small_file(const unsigned char* data, std::size_t size, ImageFormat format) {
+BITMAP* load_small_file(const unsigned char* data, std::size_t size, ImageFormat format,
+                        PrivateFile& lbm_copy) {
   MemoryFile file;
   file.data = data;
   file.size = size;
   if (!gate_memory(&file, format, nullptr)) return nullptr;
   if (format != ImageFormat::Lbm) return load_from_memory(&file, format);
-  PrivateFile copy;
-  if (!copy.create() || !copy.append(data, size) || !copy.finish()) return nullptr;
-  return load_by_path(copy.path(), format);
+  if (!lbm_copy.replace(data, size)) return nullptr;
+  return load_by_path(lbm_copy.path(), format);
 }
 
 // Serves the head already read, then the rest of the source in blocks, and
@@ -184,7 +196,7 @@ struct TeeSource {
       current.position = 0;
       return head_size > 0;
     }
-    const long got = read_packfile(source, block.get(), kInMemoryLimit);
+    const long got = read_packfile(source, block.get(), kInMemoryLimit, false);
     if (got <= 0 || (copy && !copy->append(block.get(), static_cast<std::size_t>(got)))) {
       failed = true;
       return false;
@@ -318,11 +330,12 @@ bool write_image_entry(const char* path, const RunSettings& settings, RunStreams
 
   // One byte more than the limit tells a small file from a large one.
   std::unique_ptr<unsigned char[]> head(new unsigned char[kInMemoryLimit + 1]);
-  const long got = read_packfile(source, head.get(), kInMemoryLimit + 1);
+  const long got = read_packfile(source, head.get(), kInMemoryLimit + 1,
+                                 identified && S_ISREG(file_stat.st_mode));
   BITMAP* image = nullptr;
   if (got >= 0 && static_cast<std::size_t>(got) <= kInMemoryLimit) {
     pack_fclose(source);
-    image = load_small_file(head.get(), static_cast<std::size_t>(got), format);
+    image = load_small_file(head.get(), static_cast<std::size_t>(got), format, cache.lbm_copy());
   } else if (got > 0) {
     GateSize size;
     const LargeResult result =

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <unordered_map>
 
+#include "colormap/private_file.h"
 #include "colormap/run.h"
 
 // The entries of the images already written in this run, by file identity
@@ -20,6 +21,10 @@ class ImageEntryCache {
 
   const Entry* find(const struct stat& file) const;
   void remember(const struct stat& file, const Entry& entry);
+
+  // The private file through which small LBM images reach the library's
+  // loader, which reads only by path; made once a run.
+  PrivateFile& lbm_copy() { return lbm_copy_; }
 
  private:
   struct Key {
@@ -36,6 +41,7 @@ class ImageEntryCache {
   static Key key_of(const struct stat& file);
 
   std::unordered_map<Key, Entry, KeyHash> entries_;
+  PrivateFile lbm_copy_;
 };
 
 // Appends exactly 256 bytes to the output, or fails the run and returns false.

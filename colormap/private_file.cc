@@ -10,14 +10,15 @@
 
 namespace {
 
-bool write_all(int fd, const unsigned char* data, std::size_t size) {
+bool write_all(int fd, const unsigned char* data, std::size_t size, off_t at) {
   while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
+    const ssize_t written = ::pwrite(fd, data, size, at);
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     data += written;
+    at += written;
     size -= static_cast<std::size_t>(written);
   }
   return true;
@@ -51,7 +52,18 @@ bool PrivateFile::create() {
 }
 
 bool PrivateFile::append(const unsigned char* data, std::size_t size) {
-  return fd_ >= 0 && write_all(fd_, data, size);
+  if (fd_ < 0 || !write_all(fd_, data, size, size_)) return false;
+  size_ += static_cast<off_t>(size);
+  return true;
+}
+
+bool PrivateFile::replace(const unsigned char* data, std::size_t size) {
+  if (fd_ < 0 && !create()) return false;
+  if (!write_all(fd_, data, size, 0) || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    return false;
+  }
+  size_ = static_cast<off_t>(size);
+  return true;
 }
 
 bool PrivateFile::finish() {

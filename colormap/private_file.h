@@ -3,6 +3,8 @@
 // files are not held in memory). Once sealed, nobody can change it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -17,6 +19,9 @@ class PrivateFile {
   // close file in the temporary folder, readable by this user only.
   bool create();
   bool append(const unsigned char* data, std::size_t size);
+  // Makes `data` the whole content, reusing the file: one copy serves every
+  // LBM image of a run in turn. Not sealed, since it is written again.
+  bool replace(const unsigned char* data, std::size_t size);
   // Forbids further writes where the kernel allows it, and gives the path
   // by which the library opens the file.
   bool finish();
@@ -25,5 +30,6 @@ class PrivateFile {
  private:
   int fd_ = -1;
   std::string path_;
+  off_t size_ = 0;
   bool named_ = false;  // a real name in the temporary folder, removed on destruction
 };
