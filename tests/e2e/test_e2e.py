@@ -17,9 +17,11 @@ import os
 import pathlib
 import resource
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 from PIL import Image
@@ -193,13 +195,15 @@ class Folder:
                     state[key] = ("link", os.readlink(full))
                 elif os.path.isdir(full):
                     state[key] = ("dir",)
+                elif not stat.S_ISREG(info.st_mode):
+                    state[key] = ("other", stat.S_IFMT(info.st_mode))  # a FIFO: never read it
                 else:
                     state[key] = ("file", pathlib.Path(full).read_bytes(), info.st_mtime_ns)
         return state
 
-    def run(self, *args):
-        return subprocess.run([BINARY, *args], cwd=self.path, capture_output=True, timeout=60,
-                              preexec_fn=limit_file_size)
+    def run(self, *args, timeout=60, preexec=limit_file_size, stdout=subprocess.PIPE):
+        return subprocess.run([BINARY, *args], cwd=self.path, stdout=stdout,
+                              stderr=subprocess.PIPE, timeout=timeout, preexec_fn=preexec)
 
 
 class ToolTestCase(unittest.TestCase):
@@ -212,21 +216,35 @@ class ToolTestCase(unittest.TestCase):
             path.mkdir()
             yield Folder(path)
 
-    def expect(self, folder, args, stdout, status, output=None, written=None, changed=()):
+    def expect(self, folder, args, stdout, status, output=None, written=None, changed=(),
+               timeout=60, preexec=limit_file_size, stdout_to=None):
         """Runs the tool and checks everything it did.
 
         output: the output file's name in the folder; written: its expected
-        bytes (None: it must not exist). changed: further names whose content
-        may change (hard links to the output). Every other entry of the folder
-        must be left exactly as it was, and no other file may appear."""
+        bytes (None: it must not exist), or a function that checks them.
+        changed: further names whose content may change (hard links to the
+        output). Every other entry of the folder must be left exactly as it
+        was, and no other file may appear. Names may hold any bytes, as
+        os.fsdecode gives them; messages are compared as the same bytes.
+        stdout_to: a file to give the tool as its standard output instead of
+        a pipe (stdout is then None: nothing to compare). A run that outlives
+        `timeout` seconds fails the case."""
         before = folder.snapshot()
-        result = folder.run(*args)
-        self.assertEqual(result.stdout, stdout.encode("utf-8"), f"stdout of {args}")
+        try:
+            result = folder.run(*args, timeout=timeout, preexec=preexec,
+                                stdout=subprocess.PIPE if stdout_to is None else stdout_to)
+        except subprocess.TimeoutExpired:
+            self.fail(f"{args} still running after {timeout} s")
+        if stdout is not None:
+            self.assertEqual(result.stdout, os.fsencode(stdout),
+                             f"stdout of {args} (status {result.returncode})")
         self.assertEqual(result.stderr, b"", f"stderr of {args}")
         self.assertEqual(result.returncode, status, f"exit status of {args}")
         if output is not None:
             if written is None:
                 self.assertFalse(os.path.lexists(folder / output), f"{output} was created")
+            elif callable(written):
+                written(folder.read(output))
             else:
                 self.assertEqual(folder.read(output), written, f"bytes of {output}")
         after = folder.snapshot()
@@ -444,6 +462,22 @@ class RowTest(ToolTestCase):
         self.run_rows(padded_path(899, "y.bin") + "ab\ny.bin\n", too_short(2, "maps.ini"), 1,
                       ["y.bin"])
 
+    def test_byte_order_mark_is_skipped_only_at_the_start(self):
+        ok = done("out.bin", "maps.ini")
+        self.run_rows("\ufeff#comment\nx.bmp\n", ok, 0, ["x.bmp"])
+        self.run_rows("\ufeffx.bmp\ny.bin\n", ok, 0, ["x.bmp", "y.bin"])
+        self.run_rows("\ufeffy.bin\r\nx.bmp", ok, 0, ["y.bin", "x.bmp"])
+        self.run_rows("\ufeff", ok, 0, [])
+        # It is not a row of its own: row numbers stay those of the lines.
+        self.run_rows("\ufeffab\n", too_short(1, "maps.ini"), 1, [])
+        self.run_rows("\ufeff\nab\n", too_short(2, "maps.ini"), 1, [])
+        self.run_rows("\ufeff#c\ny.bin\nab\n", too_short(3, "maps.ini"), 1, ["y.bin"])
+        # Anywhere else, and when incomplete, its bytes belong to the path.
+        self.run_rows("y.bin\n\ufeffx.bin\n", cant_open_binary("\ufeffx.bin"), 1, ["y.bin"])
+        self.run_rows("y.bin\n\ufeff#comment\n", no_extension(2, "maps.ini"), 1, ["y.bin"])
+        self.run_rows("\ufeff\ufeffy.bin\n", cant_open_binary("\ufeffy.bin"), 1, [])
+        self.run_rows(b"\xef\xbby.bin\n", cant_open_binary(os.fsdecode(b"\xef\xbby.bin")), 1, [])
+
     def test_row_paths_are_used_exactly_as_written(self):
         def setup(f):
             (f / "sub dir").mkdir()
@@ -629,6 +663,164 @@ class CommandLineTest(ToolTestCase):
                         "out.bin", b"")
         with self.folder() as f:
             self.expect(f, ["çà é.ini"], cant_open_ini("çà é.ini"), 1, "colormap.bin", None)
+
+
+# --- Path names that are not valid UTF-8 -----------------------------------
+
+# Bytes that a UTF-8 decoder could turn into something else: a Latin-1 byte,
+# a valid two-byte form, overlong forms of NUL and '/', bytes that never occur
+# in UTF-8, and a six-byte form from before RFC 3629 (a decoder that waited
+# for more bytes there never finished).
+AWKWARD_NAMES = [b"\xe9", b"\xc3\xa9", b"\xc0\x80", b"\xc0\xaf", b"\xff\xfe",
+                 b"\xfd\xbf\xbf\xbf\xbf\xbf"]
+
+
+def name_with(prefix, awkward, suffix):
+    """The name as Python holds it (os.fsdecode): subprocess and the file
+    functions turn it back into exactly these bytes, and so does expect()
+    for the messages."""
+    return os.fsdecode(prefix + awkward + suffix)
+
+
+class PathBytesTest(ToolTestCase):
+    TIMEOUT = 10
+
+    def test_path_bytes_are_used_and_shown_unchanged(self):
+        self.assertEqual(os.fsencode(os.fsdecode(b"\xc0\xaf\xff")), b"\xc0\xaf\xff")
+        for awkward in AWKWARD_NAMES:
+            with self.subTest(awkward):
+                missing = name_with(b"n", awkward, b".bin")
+                image = name_with(b"p", awkward, b".bmp")
+                lbm = name_with(b"q", awkward, b".lbm")
+                binary = name_with(b"d", awkward, b".bin")
+                ini = name_with(b"m", awkward, b".ini")
+                output = name_with(b"o", awkward, b".bin")
+                rows = [(image, lbm, binary), (binary, image), (binary, lbm)]
+                with self.folder() as f:
+                    # A row that names a missing file, beside the file that
+                    # decoding the overlong '/' would name instead.
+                    (f / "n").mkdir()
+                    f.write("n/.bin", b"wrong")
+                    first = f.write("first.bin", b"first")
+                    f.write("maps.ini", b"first.bin\n" + os.fsencode(missing) + b"\nfirst.bin\n")
+                    self.expect(f, ["maps.ini", "out.bin"], cant_open_binary(missing), 1,
+                                "out.bin", first, timeout=self.TIMEOUT)
+                    # Existing files with such names, in every position.
+                    entries = {image: f.image(image, 16, 16, indices(20)),
+                               lbm: f.lbm("plain.lbm", 16, 16, indices(21), fixed_map=True),
+                               binary: f.write(binary, b"\x00" + awkward + b"\n")}
+                    os.rename(f / "plain.lbm", f / lbm)
+                    for order in rows:
+                        f.write("maps.ini", b"".join(os.fsencode(r) + b"\n" for r in order))
+                        self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0,
+                                    "out.bin", b"".join(entries[r] for r in order),
+                                    timeout=self.TIMEOUT)
+                    # Such names for the INI file and the output file.
+                    f.write(ini, os.fsencode(binary) + b"\n" + os.fsencode(image) + b"\n")
+                    self.expect(f, [ini, output], done(output, ini), 0, output,
+                                entries[binary] + entries[image], timeout=self.TIMEOUT)
+                    f.write(ini, b"ab\n")
+                    self.expect(f, [ini, "/Q", output], too_short(1, ini), 1, output, b"",
+                                timeout=self.TIMEOUT)
+                    self.expect(f, [missing], cant_open_ini(missing), 1, "colormap.bin", None,
+                                timeout=self.TIMEOUT)
+
+
+# --- Faults on the way out -------------------------------------------------
+
+class OutputFaultTest(ToolTestCase):
+    ROW_LISTS = [["big.bin"], ["pic.bmp"] * 30, ["pic.bmp", "big.bin", "pic.bmp"]]
+
+    def fixtures(self, f, big_size):
+        entries = {"pic.bmp": f.image("pic.bmp", 16, 16, indices(30)),
+                   "big.bin": f.write("big.bin", bytes(range(251)) * (big_size // 251 + 1))}
+        return entries
+
+    def test_file_size_limit_is_a_write_error(self):
+        limit = 10 * 512
+
+        def small_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        for rows in self.ROW_LISTS:
+            with self.subTest(rows[:3]), self.folder() as f:
+                entries = self.fixtures(f, 64 * 1024)
+                full = b"".join(entries[r] for r in rows)
+                self.assertGreater(len(full), limit)
+                f.write("maps.ini", "".join(r + "\n" for r in rows))
+
+                def check(data):
+                    self.assertLessEqual(len(data), limit)
+                    self.assertEqual(data, full[:len(data)], "the output is not a prefix")
+
+                # Not killed by SIGXFSZ (status -25): the write fails and says so.
+                self.expect(f, ["maps.ini", "out.bin"], cant_write("out.bin"), 1, "out.bin", check,
+                            preexec=small_files)
+
+    def test_reader_of_a_fifo_output_that_goes_away(self):
+        def read_some(path):
+            fd = os.open(path, os.O_RDONLY)  # returns once the tool opens it
+            try:
+                os.read(fd, 100)
+            finally:
+                os.close(fd)
+
+        def read_nothing(path):
+            os.close(os.open(path, os.O_RDONLY))
+
+        for reader in [read_some, read_nothing]:
+            for rows in [["big.bin"], ["pic.bmp"] * 1000]:
+                with self.subTest(reader=reader.__name__, rows=rows[0]), self.folder() as f:
+                    self.fixtures(f, 512 * 1024)
+                    f.write("maps.ini", "".join(r + "\n" for r in rows))
+                    os.mkfifo(f / "out.fifo")
+                    thread = threading.Thread(target=reader, args=(f / "out.fifo",), daemon=True)
+                    thread.start()
+                    try:
+                        # Not killed by SIGPIPE (status -13).
+                        self.expect(f, ["maps.ini", "out.fifo"], cant_write("out.fifo"), 1,
+                                    timeout=20)
+                    finally:
+                        with contextlib.suppress(OSError):  # the tool never opened it
+                            os.close(os.open(f / "out.fifo", os.O_WRONLY | os.O_NONBLOCK))
+                        thread.join(5)
+                    self.assertFalse(thread.is_alive())
+
+    def test_standard_output_that_cannot_be_written(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        # (arguments, status): the DONE line cannot be printed; nothing to print.
+        for args, status in [(["maps.ini", "out.bin"], 1), (["maps.ini", "out.bin", "/Q"], 0),
+                             (["maps.ini", "/q", "out.bin"], 0)]:
+            with self.subTest(args), self.folder() as f, open("/dev/full", "wb") as full:
+                entries = self.fixtures(f, 100 * 1024)
+                rows = ["pic.bmp", "big.bin", "pic.bmp"]
+                f.write("maps.ini", "".join(r + "\n" for r in rows))
+                self.expect(f, args, None, status, "out.bin",
+                            b"".join(entries[r] for r in rows), stdout_to=full)
+
+    def test_output_that_is_standard_output(self):
+        # (arguments, standard output is a file or a pipe, DONE line printed)
+        for args, to_file, loud in [(["/dev/stdout"], True, True), (["/dev/stdout", "/Q"], True, False),
+                                    (["/Q", "/dev/stdout"], True, False),
+                                    (["/dev/stdout"], False, True)]:
+            with self.subTest(args=args, to_file=to_file), self.folder() as f:
+                entries = self.fixtures(f, 100 * 1024)
+                rows = ["pic.bmp", "big.bin", "pic.bmp"]
+                f.write("maps.ini", "".join(r + "\n" for r in rows))
+                expected = b"".join(entries[r] for r in rows)
+                if loud:
+                    expected += done("/dev/stdout", "maps.ini").encode()
+                if to_file:
+                    # As `mkcolormap maps.ini /dev/stdout > captured` does it:
+                    # a fresh file, opened without O_APPEND, outside the folder.
+                    captured = f.path.parent / "captured"
+                    with open(captured, "wb") as sink:
+                        self.expect(f, ["maps.ini", *args], None, 0, stdout_to=sink)
+                    self.assertEqual(captured.read_bytes(), expected, "bytes of the captured file")
+                else:
+                    result = self.expect(f, ["maps.ini", *args], None, 0)
+                    self.assertEqual(result.stdout, expected, "bytes through the pipe")
 
 
 # --- The shipped example ---------------------------------------------------
