@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "colormap/image_gate.h"
+#include "colormap/image_rewrite.h"
 #include "colormap/memory_packfile.h"
 #include "colormap/private_file.h"
 
@@ -170,7 +172,14 @@ BITMAP* load_small_file(const unsigned char* data, std::size_t size, ImageFormat
   MemoryFile file;
   file.data = data;
   file.size = size;
-  if (!gate_memory(&file, format, nullptr)) return nullptr;
+  std::vector<unsigned char> rewritten;
+  if (!gate_memory(&file, format, nullptr)) {
+    // A well-formed file the loader would refuse or misread gets an
+    // equivalent one that it reads exactly; anything else stays refused.
+    if (!rewrite_for_library(format, data, size, &rewritten)) return nullptr;
+    file.data = data = rewritten.data();
+    file.size = size = rewritten.size();
+  }
   if (format != ImageFormat::Lbm) return load_from_memory(&file, format);
   if (!lbm_copy.replace(data, size)) return nullptr;
   return load_by_path(lbm_copy.path(), format);

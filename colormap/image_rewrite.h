@@ -1,0 +1,28 @@
+// Rewrites well-formed paletted images that the library's loaders refuse or
+// misread into equivalent files they read exactly. The library stays the
+// decoder: only headers are rebuilt and data is repacked into a layout the
+// loader handles, never interpreted as colours.
+//   BMP: load_bmp_pf takes only 12- and 40-byte info headers (bmp.c:650-666)
+//        and reads a top-down height as bottom-up rows (bmp.c:110, 699).
+//   PCX: load_pcx_pf decodes every file as run-length data (pcx.c:77, 126)
+//        and refuses anything but 8 bits per plane (pcx.c:79).
+//   LBM: load_lbm does not skip a CMAP's pad byte (lbm.c:127-132), so an
+//        odd number of colours puts every later chunk one byte off.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "colormap/rows.h"  // enum class ImageFormat { Bmp, Lbm, Pcx, Tga };
+
+// For a file the gate refused: returns true and fills `out` with an equivalent file that
+// passes the gate and that the library's loader reads exactly, when the file at data/size is a
+// well-formed image that the loader would refuse or misread. Returns false (out cleared) when
+// the file is malformed under its own format's rules, so it is refused as before.
+bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::size_t size,
+                         std::vector<unsigned char>* out);
+
+// The per-format parts of the above, before the result is checked by the gate.
+bool rewrite_bmp(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
+bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
+bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
