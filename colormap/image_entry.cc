@@ -166,23 +166,37 @@ bool gate_memory(MemoryFile* file, ImageFormat format, GateSize* size) {
   return passes;
 }
 
+enum class LoadResult { Refused, Loaded, WrongSize };
+
+// Only a 256-pixel image is decoded. Any other size is reported from the
+// header the gate checked, which is the size the loader would give, so that
+// no image is ever decoded into more memory than an entry needs.
+LoadResult size_result(const GateSize& size) {
+  return size.width * size.height == kEntryPixels ? LoadResult::Loaded : LoadResult::WrongSize;
+}
+
 // A whole file held in memory: judged, then decoded, from those bytes.
-BITMAP* load_small_file(const unsigned char* data, std::size_t size, ImageFormat format,
-                        PrivateFile& lbm_copy) {
+LoadResult load_small_file(const unsigned char* data, std::size_t size, ImageFormat format,
+                           PrivateFile& lbm_copy, BITMAP** image, GateSize* image_size) {
   MemoryFile file;
   file.data = data;
   file.size = size;
   std::vector<unsigned char> rewritten;
-  if (!gate_memory(&file, format, nullptr)) {
+  if (!gate_memory(&file, format, image_size)) {
     // A well-formed file the loader would refuse or misread gets an
     // equivalent one that it reads exactly; anything else stays refused.
-    if (!rewrite_for_library(format, data, size, &rewritten)) return nullptr;
+    if (!rewrite_for_library(format, data, size, &rewritten)) return LoadResult::Refused;
     file.data = data = rewritten.data();
     file.size = size = rewritten.size();
+    if (!gate_memory(&file, format, image_size)) return LoadResult::Refused;
   }
-  if (format != ImageFormat::Lbm) return load_from_memory(&file, format);
-  if (!lbm_copy.replace(data, size)) return nullptr;
-  return load_by_path(lbm_copy.path(), format);
+  if (size_result(*image_size) == LoadResult::WrongSize) return LoadResult::WrongSize;
+  if (format != ImageFormat::Lbm) {
+    *image = load_from_memory(&file, format);
+  } else if (lbm_copy.replace(data, size)) {
+    *image = load_by_path(lbm_copy.path(), format);
+  }
+  return *image ? LoadResult::Loaded : LoadResult::Refused;
 }
 
 // Serves the head already read, then the rest of the source in blocks, and
@@ -247,14 +261,12 @@ int tee_ferror(void* userdata) { return tee(userdata).failed; }
 const PACKFILE_VTABLE kTeeVtable = {tee_fclose, tee_getc,  tee_ungetc, tee_fread, tee_putc,
                                     tee_fwrite, tee_fseek, tee_feof,   tee_ferror};
 
-enum class LargeResult { Refused, Loaded, WrongSize };
-
 // A file larger than kInMemoryLimit is judged as it streams past. Only a
 // 256-pixel image needs its bytes again, for the loader: they go to a
 // private file as they are judged. Any other size is reported from the
 // header the gate checked, so a huge image is never decoded into memory.
-LargeResult load_large_file(const unsigned char* head, std::size_t head_size, PACKFILE* source,
-                            ImageFormat format, BITMAP** image, GateSize* size) {
+LoadResult load_large_file(const unsigned char* head, std::size_t head_size, PACKFILE* source,
+                           ImageFormat format, BITMAP** image, GateSize* size) {
   MemoryFile head_file;
   head_file.data = head;
   head_file.size = head_size;
@@ -263,18 +275,18 @@ LargeResult load_large_file(const unsigned char* head, std::size_t head_size, PA
   const bool entry_sized = header.width * header.height == kEntryPixels;
   PrivateFile copy;
   if (entry_sized && (!copy.create() || !copy.append(head, head_size))) {
-    return LargeResult::Refused;
+    return LoadResult::Refused;
   }
   TeeSource source_copy{head, head_size, source, entry_sized ? &copy : nullptr, nullptr, {}};
   PACKFILE* packfile = pack_fopen_vtable(&kTeeVtable, &source_copy);
-  if (!packfile) return LargeResult::Refused;
+  if (!packfile) return LoadResult::Refused;
   const bool passes = image_passes_gate(packfile, format, size);
   pack_fclose(packfile);
-  if (!passes) return LargeResult::Refused;
-  if (size->width * size->height != kEntryPixels) return LargeResult::WrongSize;
-  if (!entry_sized || !copy.finish()) return LargeResult::Refused;
+  if (!passes) return LoadResult::Refused;
+  if (size_result(*size) == LoadResult::WrongSize) return LoadResult::WrongSize;
+  if (!entry_sized || !copy.finish()) return LoadResult::Refused;
   *image = load_by_path(copy.path(), format);
-  return *image ? LargeResult::Loaded : LargeResult::Refused;
+  return *image ? LoadResult::Loaded : LoadResult::Refused;
 }
 
 // The identity of the file a plain path opened, for the output check and
@@ -342,20 +354,22 @@ bool write_image_entry(const char* path, const RunSettings& settings, RunStreams
   const long got = read_packfile(source, head.get(), kInMemoryLimit + 1,
                                  identified && S_ISREG(file_stat.st_mode));
   BITMAP* image = nullptr;
+  GateSize size;
+  LoadResult result = LoadResult::Refused;
   if (got >= 0 && static_cast<std::size_t>(got) <= kInMemoryLimit) {
     pack_fclose(source);
-    image = load_small_file(head.get(), static_cast<std::size_t>(got), format, cache.lbm_copy());
-  } else if (got > 0) {
-    GateSize size;
-    const LargeResult result =
-        load_large_file(head.get(), static_cast<std::size_t>(got), source, format, &image, &size);
-    pack_fclose(source);
-    if (result == LargeResult::WrongSize) {
-      return fail_size(path, static_cast<long long>(size.width),
-                       static_cast<long long>(size.height), streams);
-    }
+    result = load_small_file(head.get(), static_cast<std::size_t>(got), format, cache.lbm_copy(),
+                             &image, &size);
   } else {
+    if (got > 0) {
+      result =
+          load_large_file(head.get(), static_cast<std::size_t>(got), source, format, &image, &size);
+    }
     pack_fclose(source);
+  }
+  if (result == LoadResult::WrongSize) {
+    return fail_size(path, static_cast<long long>(size.width), static_cast<long long>(size.height),
+                     streams);
   }
   if (!image) return fail_open(path, streams);
   ImageEntryCache::Entry entry;

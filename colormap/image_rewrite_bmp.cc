@@ -71,9 +71,9 @@ bool decode_rle8(const unsigned char* p, const unsigned char* end, std::uint64_t
       continue;
     }
     switch (value) {
-      case 0:  // end of line; the last one ends the picture
+      case 0:  // end of line; after the last, the end-of-picture mark must follow
         x = 0;
-        if (++row == rows) return true;
+        if (++row == rows) return end - p >= 2 && p[0] == 0 && p[1] == 1;
         break;
       case 1:  // end of picture
         return true;
