@@ -86,7 +86,9 @@ def loader_end(name, data):
     while not (have_map and have_body):
         size = struct.unpack_from(">I", data, at + 4)[0]
         if data[at:at + 4] == b"CMAP":
-            at += 8 + size // 3 * 3
+            # An odd map before the body is handed to the loader padded to
+            # even length, so its pad byte is read too.
+            at += 8 + (size + 1 if size & 1 and not have_body else size // 3 * 3)
             have_map = True
         elif data[at:at + 4] == b"BODY":
             at += 8 + size

@@ -336,8 +336,9 @@ def encoder_bmp(tools):
         seeds.append(Seed(name, data, "entry", pillow_entry(data)))
     seeds.append(Seed("magick-24.bmp", tools.convert(im, "BMP3", "-type", "truecolor"), "depth"))
     # Without "BMP3:" ImageMagick writes a 124-byte header, which the loader
-    # does not know.
-    seeds.append(Seed("magick-v5.bmp", tools.convert(im, "BMP", "-type", "palette"), "refused"))
+    # does not know; the tool hands it the 40-byte form.
+    data = tools.convert(im, "BMP", "-type", "palette")
+    seeds.append(Seed("magick-v5.bmp", data, "entry", pillow_entry(data)))
 
     for header in ("windows", "os2"):
         for bpp, source in ((8, im), (4, pillow_image(16, 16, runs(16, 16, 16), palette(16))), (1, one)):
@@ -655,9 +656,11 @@ def encoder_lbm(tools):
     seeds.append(Seed("netpbm-16-colours.lbm", tools.ppmtoilbm(16, 16, pic, pal16, "-compress"), "entry",
                       bytes(pic)))
     # A CMAP of 3 colours, 9 bytes and a pad byte, before the BODY: the loader
-    # takes the pad byte for the start of the next chunk and gets lost.
+    # would take the pad byte for the start of the next chunk, so the tool
+    # hands it a CMAP of even length.
     pic = [v % 3 for v in ramp(16, 16)]
-    seeds.append(Seed("netpbm-3-colours.lbm", tools.ppmtoilbm(16, 16, pic, palette(3), "-compress"), "refused"))
+    seeds.append(Seed("netpbm-3-colours.lbm", tools.ppmtoilbm(16, 16, pic, palette(3), "-compress"), "entry",
+                      bytes(pic)))
     return seeds
 
 
