@@ -159,11 +159,7 @@ BITMAP* load_by_path(const char* path, ImageFormat format) {
 }
 
 bool gate_memory(MemoryFile* file, ImageFormat format, GateSize* size) {
-  PACKFILE* packfile = open_memory_packfile(file);
-  if (!packfile) return false;
-  const bool passes = image_passes_gate(packfile, format, size);
-  pack_fclose(packfile);
-  return passes;
+  return image_passes_gate(file->data, file->size, format, size);
 }
 
 enum class LoadResult { Refused, Loaded, WrongSize };

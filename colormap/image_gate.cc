@@ -1,9 +1,16 @@
 #include "colormap/image_gate.h"
 
+#include <cstring>
+
 #include "colormap/image_gate_internal.h"
 #include "colormap/rows.h"
 
 bool GateReader::byte(std::uint64_t* value) {
+  if (!file_) {
+    if (offset_ >= size_) return false;
+    *value = data_[offset_++];
+    return true;
+  }
   const int c = pack_getc(file_);
   if (c == EOF) return false;
   *value = static_cast<std::uint64_t>(c);
@@ -12,6 +19,12 @@ bool GateReader::byte(std::uint64_t* value) {
 }
 
 bool GateReader::bytes(unsigned char* out, std::size_t count) {
+  if (!file_) {
+    const std::size_t got = count < size_ - offset_ ? count : size_ - offset_;
+    std::memcpy(out, data_ + offset_, got);
+    offset_ += got;
+    return got == count;
+  }
   const long got = pack_fread(out, static_cast<long>(count), file_);
   if (got > 0) offset_ += static_cast<std::uint64_t>(got);
   return got == static_cast<long>(count);
@@ -39,6 +52,11 @@ bool GateReader::be32(std::uint64_t* value) {
 }
 
 bool GateReader::skip(std::uint64_t count) {
+  if (!file_) {
+    const std::uint64_t left = size_ - offset_;
+    offset_ += count < left ? count : left;
+    return count <= left;
+  }
   unsigned char block[4096];
   while (count > 0) {
     const std::size_t part = count < sizeof block ? static_cast<std::size_t>(count) : sizeof block;
@@ -48,7 +66,7 @@ bool GateReader::skip(std::uint64_t count) {
   return true;
 }
 
-bool GateReader::at_end() const { return pack_feof(file_) != 0; }
+bool GateReader::at_end() const { return file_ ? pack_feof(file_) != 0 : offset_ >= size_; }
 
 bool gate_dimensions_ok(std::uint64_t width, std::uint64_t height) {
   // Each factor is capped first so that the product cannot wrap.
@@ -78,13 +96,23 @@ bool format_passes_gate(GateReader& in, ImageFormat format) {
   return false;
 }
 
+bool passes_gate(GateReader& in, ImageFormat format, GateSize* size) {
+  const bool passes = format_passes_gate(in, format);
+  if (size) *size = GateSize{in.width(), in.height()};
+  return passes;
+}
+
 }  // namespace
 
 bool image_passes_gate(PACKFILE* file, ImageFormat format, GateSize* size) {
   GateReader in(file);
-  const bool passes = format_passes_gate(in, format);
-  if (size) *size = GateSize{in.width(), in.height()};
-  return passes;
+  return passes_gate(in, format, size);
+}
+
+bool image_passes_gate(const unsigned char* data, std::size_t size, ImageFormat format,
+                       GateSize* image_size) {
+  GateReader in(data, size);
+  return passes_gate(in, format, image_size);
 }
 
 bool image_passes_gate(const char* path, ImageFormat format) {

@@ -5,6 +5,7 @@
 
 #include <allegro.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "colormap/rows.h"
@@ -24,3 +25,7 @@ struct GateSize {
 // check stopped before it; for a file that passes, the loader makes a bitmap
 // of exactly that size.
 bool image_passes_gate(PACKFILE* file, ImageFormat format, GateSize* size = nullptr);
+
+// The same check on a file held in memory, as a memory packfile would give it.
+bool image_passes_gate(const unsigned char* data, std::size_t size, ImageFormat format,
+                       GateSize* image_size = nullptr);

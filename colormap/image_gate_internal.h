@@ -12,6 +12,9 @@
 class GateReader {
  public:
   explicit GateReader(PACKFILE* file) : file_(file) {}
+  // Bytes already in memory are read directly, as a memory packfile would
+  // give them, without a library call per byte.
+  GateReader(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
 
   bool byte(std::uint64_t* value);
   bool bytes(unsigned char* out, std::size_t count);
@@ -30,7 +33,9 @@ class GateReader {
   std::uint64_t height() const { return height_; }
 
  private:
-  PACKFILE* file_;
+  PACKFILE* file_ = nullptr;
+  const unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
   std::uint64_t offset_ = 0;
   std::uint64_t width_ = 0;
   std::uint64_t height_ = 0;

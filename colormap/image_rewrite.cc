@@ -3,19 +3,11 @@
 #include <allegro.h>
 
 #include "colormap/image_gate.h"
-#include "colormap/memory_packfile.h"
 
 namespace {
 
 bool gate_passes(ImageFormat format, const unsigned char* data, std::size_t size) {
-  MemoryFile file;
-  file.data = data;
-  file.size = size;
-  PACKFILE* packfile = open_memory_packfile(&file);
-  if (!packfile) return false;
-  const bool passes = image_passes_gate(packfile, format);
-  pack_fclose(packfile);
-  return passes;
+  return image_passes_gate(data, size, format);
 }
 
 }  // namespace
