@@ -92,36 +92,76 @@ bool write_entry(const ImageEntryCache::Entry& entry, const RunSettings& setting
 // smaller. Larger ones are read in blocks of this size.
 constexpr std::size_t kInMemoryLimit = 64 * 1024;
 
-// The file behind a packfile that pack_fopen opened directly (no datafile
-// object), or -1.
-int plain_handle(const PACKFILE* file) {
-  if (!file->is_normal_packfile || file->normal.parent || file->normal.hndl < 0) return -1;
-  return file->normal.hndl;
-}
+// Where an image's bytes come from. A path with '#' goes through the
+// library's own opener, pack_fopen, where it may name an object inside a
+// datafile. For any other path pack_fopen is a plain open that reads as many
+// bytes as the file had when it was opened; doing just that here spares the
+// packfile's seeks and its byte-by-byte copy.
+class ImageSource {
+ public:
+  ImageSource() = default;
+  ImageSource(const ImageSource&) = delete;
+  ImageSource& operator=(const ImageSource&) = delete;
+  ~ImageSource() { close(); }
 
-// Reads up to `size` bytes. Straight from the file when nothing is buffered
-// yet, since the packfile layer would copy them one at a time.
-long read_packfile(PACKFILE* file, unsigned char* out, std::size_t size, bool regular) {
-  const int fd = plain_handle(file);
-  if (fd < 0 || file->normal.buf_size != 0) {
-    const long got = pack_fread(out, static_cast<long>(size), file);
-    return pack_ferror(file) ? -1 : got;
-  }
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t part = ::read(fd, out + got, size - got);
-    if (part == 0) break;
-    if (part < 0) {
-      if (errno == EINTR) continue;
-      return -1;
+  // Opens the path and takes the identity of the file opened, when there is
+  // one (`identified`).
+  bool open(const char* path) {
+    if (std::strchr(path, '#')) {
+      packfile_ = pack_fopen(path, F_READ);
+      if (!packfile_) return false;
+      const bool plain =
+          packfile_->is_normal_packfile && !packfile_->normal.parent && packfile_->normal.hndl >= 0;
+      identified_ = plain && fstat(packfile_->normal.hndl, &stat_) == 0;
+      return true;
     }
-    got += static_cast<std::size_t>(part);
-    // A regular file gives less than asked only at its end; a pipe or a
-    // device may give less at any time.
-    if (regular && got < size) break;
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    identified_ = fstat(fd_, &stat_) == 0;
+    regular_ = identified_ && S_ISREG(stat_.st_mode);
+    if (regular_) left_ = static_cast<std::uint64_t>(stat_.st_size);
+    return true;
   }
-  return static_cast<long>(got);
-}
+
+  bool identified() const { return identified_; }
+  const struct stat& file_stat() const { return stat_; }
+
+  // Up to `size` bytes; fewer only at the end. -1 on a read error.
+  long read(unsigned char* out, std::size_t size) {
+    if (packfile_) {
+      const long got = pack_fread(out, static_cast<long>(size), packfile_);
+      return pack_ferror(packfile_) ? -1 : got;
+    }
+    if (size > left_) size = static_cast<std::size_t>(left_);
+    std::size_t got = 0;
+    while (got < size) {
+      const ssize_t part = ::read(fd_, out + got, size - got);
+      if (part == 0) break;
+      if (part < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      got += static_cast<std::size_t>(part);
+    }
+    left_ -= got;
+    return static_cast<long>(got);
+  }
+
+  void close() {
+    if (packfile_) pack_fclose(packfile_);
+    if (fd_ >= 0) ::close(fd_);
+    packfile_ = nullptr;
+    fd_ = -1;
+  }
+
+ private:
+  PACKFILE* packfile_ = nullptr;
+  int fd_ = -1;
+  bool identified_ = false;
+  bool regular_ = false;
+  std::uint64_t left_ = UINT64_MAX;
+  struct stat stat_ = {};
+};
 
 BITMAP* load_from_memory(MemoryFile* file, ImageFormat format) {
   PACKFILE* packfile = open_memory_packfile(file);
@@ -200,7 +240,7 @@ LoadResult load_small_file(const unsigned char* data, std::size_t size, ImageFor
 struct TeeSource {
   const unsigned char* head;
   std::size_t head_size;
-  PACKFILE* source;
+  ImageSource* source;
   PrivateFile* copy;
   std::unique_ptr<unsigned char[]> block;
   MemoryFile current;  // the bytes being served
@@ -215,7 +255,7 @@ struct TeeSource {
       current.position = 0;
       return head_size > 0;
     }
-    const long got = read_packfile(source, block.get(), kInMemoryLimit, false);
+    const long got = source->read(block.get(), kInMemoryLimit);
     if (got <= 0 || (copy && !copy->append(block.get(), static_cast<std::size_t>(got)))) {
       failed = true;
       return false;
@@ -261,7 +301,7 @@ const PACKFILE_VTABLE kTeeVtable = {tee_fclose, tee_getc,  tee_ungetc, tee_fread
 // 256-pixel image needs its bytes again, for the loader: they go to a
 // private file as they are judged. Any other size is reported from the
 // header the gate checked, so a huge image is never decoded into memory.
-LoadResult load_large_file(const unsigned char* head, std::size_t head_size, PACKFILE* source,
+LoadResult load_large_file(const unsigned char* head, std::size_t head_size, ImageSource* source,
                            ImageFormat format, BITMAP** image, GateSize* size) {
   MemoryFile head_file;
   head_file.data = head;
@@ -283,13 +323,6 @@ LoadResult load_large_file(const unsigned char* head, std::size_t head_size, PAC
   if (!entry_sized || !copy.finish()) return LoadResult::Refused;
   *image = load_by_path(copy.path(), format);
   return *image ? LoadResult::Loaded : LoadResult::Refused;
-}
-
-// The identity of the file a plain path opened, for the output check and
-// the cache.
-bool identify(const PACKFILE* file, struct stat* file_stat) {
-  const int fd = plain_handle(file);
-  return fd >= 0 && fstat(fd, file_stat) == 0;
 }
 
 }  // namespace
@@ -326,43 +359,37 @@ bool write_image_entry(const char* path, const RunSettings& settings, RunStreams
                        ImageEntryCache& cache) {
   ImageFormat format;
   if (!image_format_of(path, &format)) return fail_open(path, streams);
-  // The same opener as the library's loader: a path with '#' may name an
-  // object inside a datafile. Every byte judged and decoded is read from it
-  // once, so a file switched meanwhile cannot slip past the gate.
-  PACKFILE* source = pack_fopen(path, F_READ);
-  if (!source) return fail_open(path, streams);
-  struct stat file_stat;
-  const bool identified = identify(source, &file_stat);
-  if (identified && same_regular_file(file_stat, streams.output_stat)) {
-    pack_fclose(source);
+  // Every byte judged and decoded is read once, so a file switched
+  // meanwhile cannot slip past the gate.
+  ImageSource source;
+  if (!source.open(path)) return fail_open(path, streams);
+  const struct stat& file_stat = source.file_stat();
+  if (source.identified() && same_regular_file(file_stat, streams.output_stat)) {
     return fail_run(streams, "ERROR. The image \"%s\" is the output file.\n", path);
   }
-  const bool cacheable = identified && S_ISREG(file_stat.st_mode) && !std::strchr(path, '#');
+  const bool cacheable =
+      source.identified() && S_ISREG(file_stat.st_mode) && !std::strchr(path, '#');
   if (cacheable) {
     if (const ImageEntryCache::Entry* entry = cache.find(file_stat)) {
-      pack_fclose(source);
       return write_entry(*entry, settings, streams);
     }
   }
 
   // One byte more than the limit tells a small file from a large one.
   std::unique_ptr<unsigned char[]> head(new unsigned char[kInMemoryLimit + 1]);
-  const long got = read_packfile(source, head.get(), kInMemoryLimit + 1,
-                                 identified && S_ISREG(file_stat.st_mode));
+  const long got = source.read(head.get(), kInMemoryLimit + 1);
   BITMAP* image = nullptr;
   GateSize size;
   LoadResult result = LoadResult::Refused;
   if (got >= 0 && static_cast<std::size_t>(got) <= kInMemoryLimit) {
-    pack_fclose(source);
+    source.close();
     result = load_small_file(head.get(), static_cast<std::size_t>(got), format, cache.lbm_copy(),
                              &image, &size);
-  } else {
-    if (got > 0) {
-      result =
-          load_large_file(head.get(), static_cast<std::size_t>(got), source, format, &image, &size);
-    }
-    pack_fclose(source);
+  } else if (got > 0) {
+    result =
+        load_large_file(head.get(), static_cast<std::size_t>(got), &source, format, &image, &size);
   }
+  source.close();
   if (result == LoadResult::WrongSize) {
     return fail_size(path, static_cast<long long>(size.width), static_cast<long long>(size.height),
                      streams);

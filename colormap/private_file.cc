@@ -59,7 +59,10 @@ bool PrivateFile::append(const unsigned char* data, std::size_t size) {
 
 bool PrivateFile::replace(const unsigned char* data, std::size_t size) {
   if (fd_ < 0 && !create()) return false;
-  if (!write_all(fd_, data, size, 0) || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+  if (!write_all(fd_, data, size, 0)) return false;
+  // Writing already grew the file as far as needed; only a shorter image
+  // leaves bytes of the one before to cut.
+  if (static_cast<off_t>(size) < size_ && ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
     return false;
   }
   size_ = static_cast<off_t>(size);
