@@ -32,7 +32,7 @@ bool fail_row(const RowClass& row_class, long row_number, const RunSettings& set
 bool build_colormap(const RunSettings& settings, RunStreams& streams) {
   RowPiece piece;
   char row[kRowBufferSize];
-  ImageEntryCache image_entries;
+  ImageRun image_rows;
   long row_number = 0;  // long: a huge INI file must not wrap the count
   ReadResult read;
   for (;;) {
@@ -49,7 +49,7 @@ bool build_colormap(const RunSettings& settings, RunStreams& streams) {
       return fail_row(row_class, row_number, settings, streams);
     }
     const bool written = row_class.kind == RowKind::Image
-                             ? write_image_entry(row, settings, streams, image_entries)
+                             ? write_image_entry(row, settings, streams, image_rows)
                              : write_binary_entry(row, settings, streams);
     if (!written) return false;
   }

@@ -4,46 +4,35 @@
 
 #include <sys/stat.h>
 
-#include <array>
-#include <cstddef>
-#include <unordered_map>
-
-#include "colormap/private_file.h"
+#include "colormap/formats/image_format.h"
+#include "colormap/image_entry_cache.h"
+#include "colormap/image_header.h"
+#include "colormap/image_intake.h"
+#include "colormap/library_io.h"
 #include "colormap/run.h"
 
-// The entries of the images already written in this run, by file identity
-// and version, so that an image named again is not checked and decoded
-// again. A file whose size, modification time or status-change time differs
-// from when it was read is read anew.
-class ImageEntryCache {
- public:
-  using Entry = std::array<unsigned char, 256>;
-
-  const Entry* find(const struct stat& file) const;
-  void remember(const struct stat& file, const Entry& entry);
-
-  // The private file through which small LBM images reach the library's
-  // loader, which reads only by path; made once a run.
-  PrivateFile& lbm_copy() { return lbm_copy_; }
-
- private:
-  struct Key {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    struct timespec modified;
-    struct timespec changed;
-    bool operator==(const Key& other) const;
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& key) const;
-  };
-  static Key key_of(const struct stat& file);
-
-  std::unordered_map<Key, Entry, KeyHash> entries_;
-  PrivateFile lbm_copy_;
+// What the image rows of one run share.
+struct ImageRun {
+  ImageEntryCache entries;
+  ImageDecoder decoder;
+  IntakeLimits limits;
 };
+
+// What one image row gives: its entry, or why there is none.
+struct ImageOutcome {
+  enum class Kind { Entry, CannotOpen, IsOutput, WrongSize, WrongDepth };
+  Kind kind = Kind::CannotOpen;
+  ImageSize size;  // for WrongSize
+  int depth = 0;   // for WrongDepth
+  ImageEntryCache::Entry entry = {};
+};
+
+// Opens, reads, checks and decodes the image at `path`, exactly as written,
+// by the loader for `format`; writes nothing. `output` is the output file,
+// which no row may read.
+ImageOutcome read_image_entry(const char* path, ImageFormat format, const struct stat& output,
+                              ImageRun& run);
 
 // Appends exactly 256 bytes to the output, or fails the run and returns false.
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams,
-                       ImageEntryCache& cache);
+                       ImageRun& run);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -32,7 +33,7 @@ PrivateFile::~PrivateFile() {
 }
 
 bool PrivateFile::create() {
-  fd_ = ::memfd_create("mkcolormap-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  fd_ = ::memfd_create("mkcolormap-image", MFD_CLOEXEC);
   if (fd_ >= 0) {
     path_ = "/proc/self/fd/" + std::to_string(fd_);
     // Without /proc the memory file has no name the library can open.
@@ -41,19 +42,14 @@ bool PrivateFile::create() {
     fd_ = -1;
   }
   const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/mkcolormap-XXXXXX";
+  if (!folder || !*folder || std::strchr(folder, '#')) folder = "/tmp";
+  std::string pattern = std::string(folder) + "/mkcolormap-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);  // mode 0600
   if (fd_ < 0) return false;
   path_ = name.data();
   named_ = true;
-  return true;
-}
-
-bool PrivateFile::append(const unsigned char* data, std::size_t size) {
-  if (fd_ < 0 || !write_all(fd_, data, size, size_)) return false;
-  size_ += static_cast<off_t>(size);
   return true;
 }
 
@@ -66,13 +62,5 @@ bool PrivateFile::replace(const unsigned char* data, std::size_t size) {
     return false;
   }
   size_ = static_cast<off_t>(size);
-  return true;
-}
-
-bool PrivateFile::finish() {
-  if (fd_ < 0) return false;
-  if (!named_) {
-    ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
-  }
   return true;
 }

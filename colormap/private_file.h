@@ -1,6 +1,5 @@
 // A file only this process can see, for the image bytes that the library's
-// loaders must read by path (the LBM loader takes nothing else, and large
-// files are not held in memory). Once sealed, nobody can change it.
+// LBM loader must read by path.
 #pragma once
 
 #include <sys/types.h>
@@ -15,19 +14,18 @@ class PrivateFile {
   PrivateFile& operator=(const PrivateFile&) = delete;
   ~PrivateFile();
 
-  // An anonymous memory file where the kernel has them, else an unlinked-on-
-  // close file in the temporary folder, readable by this user only.
-  bool create();
-  bool append(const unsigned char* data, std::size_t size);
-  // Makes `data` the whole content, reusing the file: one copy serves every
-  // LBM image of a run in turn. Not sealed, since it is written again.
+  // Makes `data` the whole content, made on first use and then reused: one
+  // copy serves every LBM image of a run in turn.
   bool replace(const unsigned char* data, std::size_t size);
-  // Forbids further writes where the kernel allows it, and gives the path
-  // by which the library opens the file.
-  bool finish();
+  // The path by which the library opens the file. It never holds '#', which
+  // the library would take as naming an object inside a datafile.
   const char* path() const { return path_.c_str(); }
 
  private:
+  // An anonymous memory file where the kernel has them, else an unlinked-on-
+  // destruction file in the temporary folder, readable by this user only.
+  bool create();
+
   int fd_ = -1;
   std::string path_;
   off_t size_ = 0;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "colormap/formats/image_format.h"
+
 // One read yields at most kRowBufferSize - 1 characters, line feed included;
 // a longer line comes in pieces, each a row of its own.
 constexpr std::size_t kRowBufferSize = 900;
@@ -54,8 +56,6 @@ class IniStream {
 };
 
 enum class RowKind { Image, Binary };
-
-enum class ImageFormat { Bmp, Lbm, Pcx, Tga };
 
 // The image format named by the path's extension (from its last '.',
 // ignoring case). Returns false when the extension names no image format.

@@ -1,5 +1,6 @@
 #include "colormap/image_entry.h"
 
+#include <allegro.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,14 +10,16 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
 class ImageEntryCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/image_entry_test.XXXXXX";
-    folder_ = mkdtemp(name);
+    std::string pattern = ::testing::TempDir() + "image_entry_test.XXXXXX";
+    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+    folder_ = pattern;
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
@@ -42,25 +45,76 @@ TEST_F(ImageEntryCacheTest, AFileIsKnownUntilItChanges) {
   const std::string other = write("b.pcx", "first");
   const std::string link = folder_ + "/link.pcx";
   ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
-  cache.remember(stat_of(path), entry);
+  cache.remember(stat_of(path), ImageFormat::Pcx, entry);
 
-  const ImageEntryCache::Entry* found = cache.find(stat_of(path));
+  const ImageEntryCache::Entry* found = cache.find(stat_of(path), ImageFormat::Pcx);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(*found, entry);
   // The same bytes in another file are another file.
-  EXPECT_EQ(cache.find(stat_of(other)), nullptr);
-  // A hard link is the same file.
-  EXPECT_NE(cache.find(stat_of(link)), nullptr);
+  EXPECT_EQ(cache.find(stat_of(other), ImageFormat::Pcx), nullptr);
+  // A hard link is the same file, but not under another format.
+  EXPECT_NE(cache.find(stat_of(link), ImageFormat::Pcx), nullptr);
+  EXPECT_EQ(cache.find(stat_of(link), ImageFormat::Tga), nullptr);
 
   // Rewritten with the same size, and then even with its times put back:
   // the status-change time still tells.
   const struct stat before = stat_of(path);
   write("a.pcx", "other");
-  EXPECT_EQ(cache.find(stat_of(path)), nullptr);
+  EXPECT_EQ(cache.find(stat_of(path), ImageFormat::Pcx), nullptr);
   const struct timespec times[2] = {before.st_atim, before.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   EXPECT_EQ(stat_of(path).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-  EXPECT_EQ(cache.find(stat_of(path)), nullptr);
+  EXPECT_EQ(cache.find(stat_of(path), ImageFormat::Pcx), nullptr);
+}
+
+// An uncompressed 16 x 16 8-bit grey TGA whose pixel i is i.
+std::string grey_tga() {
+  std::string file(18, '\0');
+  file[2] = 3;
+  file[12] = file[14] = 16;
+  file[16] = 8;
+  file[17] = 0x20;  // top to bottom
+  for (int i = 0; i < 256; ++i) file.push_back(static_cast<char>(i));
+  return file;
+}
+
+// What a row names, end to end through the one pipeline every image row takes.
+TEST_F(ImageEntryCacheTest, RowsAreJudgedByTheirOwnPathAndExtension) {
+  const std::string image = write("tile#1.tga", grey_tga());
+  // A hostile datafile where the library's "file#object" convention would
+  // look; the row's path names the image itself.
+  write("tile", std::string("slh.ALL.\0\0\0\1propNAME\0\0\x10\0", 24) + std::string(4096, 'A'));
+  ASSERT_EQ(::link(image.c_str(), (folder_ + "/same.bmp").c_str()), 0);
+  ASSERT_EQ(mkdir((folder_ + "/folder.pcx").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((folder_ + "/pipe.tga").c_str(), 0600), 0);
+  write("empty.tga", "");
+  const struct stat output = stat_of(write("out.tga", grey_tga()));
+
+  using Kind = ImageOutcome::Kind;
+  const struct {
+    const char* name;
+    ImageFormat format;
+    Kind kind;
+  } cases[] = {
+      {"tile#1.tga", ImageFormat::Tga, Kind::Entry},
+      {"same.bmp", ImageFormat::Bmp, Kind::CannotOpen},  // a TGA named .bmp, after the .tga
+      {"tile#1.tga", ImageFormat::Tga, Kind::Entry},
+      {"missing.bmp", ImageFormat::Bmp, Kind::CannotOpen},
+      {"folder.pcx", ImageFormat::Pcx, Kind::CannotOpen},
+      {"pipe.tga", ImageFormat::Tga, Kind::CannotOpen},  // never waited on
+      {"empty.tga", ImageFormat::Tga, Kind::CannotOpen},
+      {"out.tga", ImageFormat::Tga, Kind::IsOutput},
+  };
+  ImageRun run;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ImageOutcome got =
+        read_image_entry((folder_ + "/" + c.name).c_str(), c.format, output, run);
+    EXPECT_EQ(static_cast<int>(got.kind), static_cast<int>(c.kind));
+    if (c.kind == Kind::Entry) {
+      for (int i = 0; i < 256; ++i) ASSERT_EQ(got.entry[i], i);
+    }
+  }
 }
 
 }  // namespace

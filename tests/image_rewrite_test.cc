@@ -1,4 +1,4 @@
-#include "colormap/image_rewrite.h"
+#include "colormap/rewrite/image_rewrite.h"
 
 #include <allegro.h>
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "colormap/image_gate.h"
-#include "colormap/memory_packfile.h"
+#include "colormap/gate/image_gate.h"
+#include "colormap/library_io.h"
 
 namespace {
 
@@ -106,14 +106,7 @@ class RewriteTest : public ::testing::Test {
 
  private:
   static bool passes_gate(ImageFormat format, const Bytes& bytes) {
-    MemoryFile memory;
-    memory.data = bytes.data();
-    memory.size = bytes.size();
-    PACKFILE* packfile = open_memory_packfile(&memory);
-    if (!packfile) return false;
-    const bool passes = image_passes_gate(packfile, format);
-    pack_fclose(packfile);
-    return passes;
+    return image_passes_gate(bytes.data(), bytes.size(), format);
   }
 
   void check(ImageFormat format, const char* extension, const Case& c) {

@@ -3,15 +3,16 @@
 // odd length (lbm.c:126-132), so after an odd number of colours every later
 // chunk is read one byte off. One black colour more makes the length even.
 #include <cstdint>
-#include <cstring>
 
-#include "colormap/image_gate_internal.h"
-#include "colormap/image_rewrite.h"
+#include "colormap/formats/bytes.h"
+#include "colormap/formats/lbm_layout.h"
+#include "colormap/rewrite/image_rewrite.h"
+
+using lbm::is_id;
+using lbm::kChunkHeader;
+using lbm::kMaxColours;
 
 namespace {
-
-constexpr std::size_t kChunkHeader = 8;
-constexpr std::uint64_t kMaxColours = 256;
 
 void put_be32(std::vector<unsigned char>* out, std::size_t at, std::uint64_t value) {
   for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (24 - 8 * i));
@@ -20,10 +21,8 @@ void put_be32(std::vector<unsigned char>* out, std::size_t at, std::uint64_t val
 }  // namespace
 
 bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out) {
-  if (size < 12 || std::memcmp(data, "FORM", 4) != 0) return false;
-  if (std::memcmp(data + 8, "ILBM", 4) != 0 && std::memcmp(data + 8, "PBM ", 4) != 0) {
-    return false;
-  }
+  if (size < 12 || !is_id(data, "FORM")) return false;
+  if (!is_id(data + 8, "ILBM") && !is_id(data + 8, "PBM ")) return false;
   const std::uint64_t form_length = be32_at(data + 4);
   if (form_length < 4 || form_length > size - 8) return false;
   const std::size_t form_end = static_cast<std::size_t>(8 + form_length);
@@ -40,7 +39,7 @@ bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsign
     // The pad byte of the form's last chunk may be missing.
     const std::size_t next = payload + static_cast<std::size_t>(length + (length & 1));
     const std::size_t chunk_end = next < form_end ? next : form_end;
-    if (std::memcmp(chunk, "CMAP", 4) == 0 && (length & 1)) {
+    if (is_id(chunk, "CMAP") && (length & 1)) {
       if (length % 3 != 0 || length / 3 >= kMaxColours) return false;
       const std::size_t header_at = out->size();
       out->insert(out->end(), chunk, chunk + kChunkHeader + length);

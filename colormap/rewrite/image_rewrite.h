@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "colormap/rows.h"  // enum class ImageFormat { Bmp, Lbm, Pcx, Tga };
+#include "colormap/formats/image_format.h"
 
 // For a file the gate refused: returns true and fills `out` with an equivalent file that
 // passes the gate and that the library's loader reads exactly, when the file at data/size is a

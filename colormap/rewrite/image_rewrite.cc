@@ -1,16 +1,6 @@
-#include "colormap/image_rewrite.h"
+#include "colormap/rewrite/image_rewrite.h"
 
-#include <allegro.h>
-
-#include "colormap/image_gate.h"
-
-namespace {
-
-bool gate_passes(ImageFormat format, const unsigned char* data, std::size_t size) {
-  return image_passes_gate(data, size, format);
-}
-
-}  // namespace
+#include "colormap/gate/image_gate.h"
 
 bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::size_t size,
                          std::vector<unsigned char>* out) {
@@ -32,7 +22,7 @@ bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::siz
   }
   // A rewrite the gate would refuse stands for a damaged original: hand the
   // original on, so that it is refused exactly as before.
-  if (rewritten) rewritten = gate_passes(format, out->data(), out->size());
+  if (rewritten) rewritten = image_passes_gate(out->data(), out->size(), format);
   if (!rewritten) out->clear();
   return rewritten;
 }

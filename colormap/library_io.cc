@@ -1,4 +1,4 @@
-#include "colormap/memory_packfile.h"
+#include "colormap/library_io.h"
 
 #include <cstring>
 
@@ -63,4 +63,40 @@ const PACKFILE_VTABLE kMemoryVtable = {memory_fclose, memory_getc, memory_ungetc
 PACKFILE* open_memory_packfile(MemoryFile* file) {
   file->position = 0;
   return pack_fopen_vtable(&kMemoryVtable, file);
+}
+
+namespace {
+
+// Above this a private copy is emptied once decoded, so that one large image
+// does not hold its memory for the rest of the run.
+constexpr std::size_t kKeptCopySize = 64 * 1024;
+
+}  // namespace
+
+BITMAP* ImageDecoder::decode(ImageFormat format, const unsigned char* data, std::size_t size) {
+  if (format == ImageFormat::Lbm) {
+    if (!lbm_copy_.replace(data, size)) return nullptr;
+    BITMAP* image = load_lbm(lbm_copy_.path(), nullptr);
+    if (size > kKeptCopySize) lbm_copy_.replace(data, 0);
+    return image;
+  }
+  MemoryFile file{data, size, 0};
+  PACKFILE* packfile = open_memory_packfile(&file);
+  if (!packfile) return nullptr;
+  BITMAP* image = nullptr;
+  switch (format) {
+    case ImageFormat::Bmp:
+      image = load_bmp_pf(packfile, nullptr);
+      break;
+    case ImageFormat::Pcx:
+      image = load_pcx_pf(packfile, nullptr);
+      break;
+    case ImageFormat::Tga:
+      image = load_tga_pf(packfile, nullptr);
+      break;
+    case ImageFormat::Lbm:
+      break;
+  }
+  pack_fclose(packfile);
+  return image;
 }

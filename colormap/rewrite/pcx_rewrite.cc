@@ -1,16 +1,12 @@
 // PCX layouts load_pcx_pf refuses or misreads, rebuilt as the one it reads:
 // run-length encoded, 8 bits per pixel, one plane (or three for true colour).
 #include <cstdint>
-#include <cstring>
 
-#include "colormap/image_gate_internal.h"
-#include "colormap/image_rewrite.h"
+#include "colormap/formats/pcx_layout.h"
+#include "colormap/gate/gate_reader.h"
+#include "colormap/rewrite/image_rewrite.h"
 
 namespace {
-
-constexpr std::size_t kHeaderSize = 128;
-constexpr std::size_t kPaletteAt = 16;  // the 16-colour palette in the header
-constexpr unsigned char kPaletteMarker = 0x0C;
 
 // Run-length encodes one line. The loader takes any byte of 0xC0 and above
 // as a run code (pcx.c:128), so such a byte goes out as a run of one.
@@ -26,70 +22,26 @@ void encode_line(const unsigned char* line, std::size_t length, std::vector<unsi
   }
 }
 
-// Reads the bytes of the file's scan lines, one line per call, from raw or
-// run-length data. Under the format's rules a run ends with its line.
-class LineReader {
- public:
-  LineReader(const unsigned char* p, const unsigned char* end, bool encoded)
-      : p_(p), end_(end), encoded_(encoded) {}
-
-  bool next(unsigned char* line, std::size_t length) {
-    if (!encoded_) {
-      if (static_cast<std::size_t>(end_ - p_) < length) return false;
-      std::memcpy(line, p_, length);
-      p_ += length;
-      return true;
-    }
-    std::size_t x = 0;
-    while (x < length) {
-      if (p_ == end_) return false;
-      unsigned char value = *p_++;
-      std::size_t count = 1;
-      if (value >= 0xC0) {
-        count = value & 0x3F;
-        if (p_ == end_ || x + count > length) return false;
-        value = *p_++;
-      }
-      std::memset(line + x, value, count);
-      x += count;
-    }
-    return true;
-  }
-
-  const unsigned char* position() const { return p_; }
-
- private:
-  const unsigned char* p_;
-  const unsigned char* end_;
-  const bool encoded_;
-};
-
 }  // namespace
 
 bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out) {
-  if (size < kHeaderSize || data[0] != 0x0A || data[2] > 1) return false;
-  const bool encoded = data[2] == 1;
-  const unsigned bits = data[3];
-  const unsigned planes = data[65];
-  const std::uint64_t x_min = le16_at(data + 4), y_min = le16_at(data + 6);
-  const std::uint64_t x_max = le16_at(data + 8), y_max = le16_at(data + 10);
-  if (x_max < x_min || y_max < y_min) return false;
-  const std::uint64_t width = x_max - x_min + 1;
-  const std::uint64_t height = y_max - y_min + 1;
-  const std::size_t bytes_per_line = le16_at(data + 66);
+  pcx::Header header;
+  if (!pcx::read_header(data, size, &header)) return false;
+  const std::uint64_t width = header.width, height = header.height;
+  const unsigned bits = header.bits, planes = header.planes;
+  const std::size_t bytes_per_line = header.bytes_per_line;
   if (!gate_dimensions_ok(width, height)) return false;
 
-  const bool deep = bits == 8 && (planes == 1 || planes == 3);
-  const bool packed = (bits == 1 || bits == 2 || bits == 4) && planes >= 1 && bits * planes <= 8;
+  const bool deep = pcx::is_deep(header);
   // 8-bit files the loader refuses for another reason than raw lines are
   // not ours to mend.
-  if (!(deep && !encoded) && !packed) return false;
+  if (!(deep && !header.encoded) && !pcx::is_packed(header)) return false;
   if (bytes_per_line * 8 < width * bits) return false;
 
-  const std::size_t line_bytes = bytes_per_line * planes;
+  const std::size_t line_bytes = pcx::line_bytes(header);
   std::vector<unsigned char> line(line_bytes);
-  LineReader in(data + kHeaderSize, data + size, encoded);
-  out->assign(data, data + kHeaderSize);
+  pcx::LineReader in(data, size, pcx::kHeaderSize, header.encoded);
+  out->assign(data, data + pcx::kHeaderSize);
   (*out)[2] = 1;
 
   if (deep) {
@@ -98,7 +50,7 @@ bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsign
       encode_line(line.data(), line_bytes, out);
     }
     // The 256-colour palette after the pixels, as the loader looks for it.
-    out->insert(out->end(), in.position(), data + size);
+    out->insert(out->end(), data + in.position(), data + size);
     return true;
   }
 
@@ -129,8 +81,8 @@ bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsign
     encode_line(indices.data(), out_line, out);
   }
   // The header's 16 colours, which these depths index, as the 256-colour palette.
-  out->push_back(kPaletteMarker);
-  out->insert(out->end(), data + kPaletteAt, data + kPaletteAt + 48);
+  out->push_back(pcx::kPaletteMarker);
+  out->insert(out->end(), data + pcx::kPaletteAt, data + pcx::kPaletteAt + 48);
   out->insert(out->end(), 256 * 3 - 48, 0);
   return true;
 }

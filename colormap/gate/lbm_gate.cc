@@ -1,12 +1,12 @@
 // The gate for load_lbm (Allegro's src/lbm.c): IFF ILBM and PBM.
 #include <cstdint>
-#include <cstring>
 
-#include "colormap/image_gate_internal.h"
+#include "colormap/formats/lbm_layout.h"
+#include "colormap/gate/gate_reader.h"
 
 namespace {
 
-constexpr std::uint64_t kMaxMapBytes = 256 * 3;
+constexpr std::uint64_t kMaxMapBytes = lbm::kMaxColours * 3;
 
 // The shape of the BODY as the loader decodes it (lbm.c:146-155): `rows`
 // rows of `planes` plane rows of `row_bytes` bytes each.
@@ -124,35 +124,23 @@ class BodyWalk {
   const std::uint64_t end_;
 };
 
-bool is_id(const unsigned char* bytes, const char* id) { return std::memcmp(bytes, id, 4) == 0; }
-
 }  // namespace
 
 bool lbm_passes_gate(GateReader& in) {
-  unsigned char header[40];
-  if (!in.bytes(header, sizeof header)) return false;
-  if (!is_id(header, "FORM") || !is_id(header + 12, "BMHD") || be32_at(header + 16) != 20) {
-    return false;
-  }
-  const bool pbm = is_id(header + 8, "PBM ");
-  if (!pbm && !is_id(header + 8, "ILBM")) return false;
-
-  const std::uint64_t width = be16_at(header + 20);
-  const std::uint64_t height = be16_at(header + 22);
-  const std::uint64_t planes = header[28];
-  const std::uint64_t masking = header[29];
-  const std::uint64_t compression = header[30];
-  if (compression > 1) return false;
+  lbm::Header header;
+  if (!lbm::read_header(in.data(), in.size(), &header) || !in.skip(lbm::kHeaderSize)) return false;
+  if (header.compression > 1) return false;
   // The loader keeps the plane count in a signed char (lbm.c:44, 94-95):
   // 128-255 pass its "> 8" test and, like 0, decode nothing.
-  if (pbm ? planes != 8 : planes < 1 || planes > 8) return false;
+  if (header.pbm ? header.planes != 8 : header.planes < 1 || header.planes > 8) return false;
   // A mask plane would be read as the next row's first plane.
-  if (masking == 1) return false;
-  if (!in.dimensions_ok(width, height)) return false;
+  if (header.masking == 1) return false;
+  if (!gate_dimensions_ok(header.width, header.height)) return false;
   // An odd PBM row is copied padded to even length into a bitmap row one
   // byte shorter (lbm.c:147-154, 184): the last row overruns the bitmap.
-  if (pbm && (width & 1)) return false;
-  const BodyShape shape = body_shape(width, height, planes, pbm, compression == 1);
+  if (header.pbm && (header.width & 1)) return false;
+  const BodyShape shape =
+      body_shape(header.width, header.height, header.planes, header.pbm, header.compression == 1);
 
   // The chunk walk of lbm.c:119-276, which stops once a palette and a body
   // have both been read, or at the end of the file with no image.
@@ -163,12 +151,12 @@ bool lbm_passes_gate(GateReader& in) {
     unsigned char id[4];
     std::uint64_t length;
     if (!in.bytes(id, sizeof id) || !in.be32(&length)) return false;
-    if (is_id(id, "CMAP")) {
+    if (lbm::is_id(id, "CMAP")) {
       // Colours go into a 256-entry palette on the stack (lbm.c:126-132).
       // The loader skips neither a remainder nor the pad byte.
       if (length > kMaxMapBytes || !in.skip(length / 3 * 3)) return false;
       have_map = true;
-    } else if (is_id(id, "BODY")) {
+    } else if (lbm::is_id(id, "BODY")) {
       // A second body would be decoded into a second bitmap and the first
       // leaked (lbm.c:138). The next chunk starts where decoding stopped.
       if (have_body || !BodyWalk(in, shape, length).passes()) return false;

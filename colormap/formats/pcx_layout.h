@@ -1,0 +1,57 @@
+// The PCX layout as the size check, the gate and the rewrite read it: the
+// 128-byte header and the scan lines, raw or run-length encoded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pcx {
+
+constexpr std::size_t kHeaderSize = 128;
+constexpr std::size_t kPaletteAt = 16;  // the 16-colour palette in the header
+constexpr unsigned char kPaletteMarker = 0x0C;
+
+struct Header {
+  bool encoded = false;
+  unsigned bits = 0;  // per pixel and plane
+  unsigned planes = 0;
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t bytes_per_line = 0;  // per plane
+};
+
+// Reads a header of encoding 0 or 1 whose window is not reversed.
+bool read_header(const unsigned char* data, std::size_t size, Header* header);
+
+// 8 bits in one plane (paletted) or three (true colour): what the loader reads.
+inline bool is_deep(const Header& h) { return h.bits == 8 && (h.planes == 1 || h.planes == 3); }
+
+// 1, 2 or 4 bits in planes that together hold at most 8 bits of index.
+inline bool is_packed(const Header& h) {
+  return (h.bits == 1 || h.bits == 2 || h.bits == 4) && h.planes >= 1 && h.bits * h.planes <= 8;
+}
+
+// The bytes of one scan line, all planes.
+inline std::uint64_t line_bytes(const Header& h) { return h.bytes_per_line * h.planes; }
+
+// Reads scan lines one at a time from raw or run-length data. A run must end
+// with its line: the loader cuts one that crosses the end (pcx.c:126) and so
+// shifts every later line.
+class LineReader {
+ public:
+  LineReader(const unsigned char* data, std::size_t size, std::size_t at, bool encoded)
+      : data_(data), size_(size), at_(at), encoded_(encoded) {}
+
+  // Decodes the next line of `length` bytes into `line`, or only walks it
+  // when `line` is null.
+  bool next(unsigned char* line, std::uint64_t length);
+  std::size_t position() const { return at_; }
+
+ private:
+  const unsigned char* data_;
+  std::size_t size_;
+  std::size_t at_;
+  bool encoded_;
+};
+
+}  // namespace pcx

@@ -1,0 +1,70 @@
+// The TGA layout as the size check, the gate and the rewrite read it: the
+// 18-byte header and run-length packets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tga {
+
+constexpr std::size_t kHeaderSize = 18;
+constexpr unsigned kTopToBottom = 0x20;  // descriptor bit: rows stored from the top
+
+struct Header {
+  std::uint64_t id_length = 0;
+  std::uint64_t map_type = 0;
+  std::uint64_t image_type = 0;
+  std::uint64_t map_first = 0;  // the index of the first map entry
+  std::uint64_t map_length = 0;
+  std::uint64_t map_bits = 0;
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t pixel_bits = 0;
+  std::uint64_t descriptor = 0;
+};
+
+bool read_header(const unsigned char* data, std::size_t size, Header* header);
+
+inline bool is_compressed(const Header& h) { return (h.image_type & 8) != 0; }
+
+// Bytes per colour map entry: 15- and 16-bit entries alike take two.
+inline std::uint64_t map_entry_bytes(std::uint64_t map_bits) { return (map_bits + 7) / 8; }
+
+// Where the pixels start: after the header, the image id and the colour map.
+inline std::uint64_t pixels_at(const Header& h) {
+  return kHeaderSize + h.id_length +
+         (h.map_type == 1 ? h.map_length * map_entry_bytes(h.map_bits) : 0);
+}
+
+// The layouts the format defines for paletted, grey and true-colour images;
+// others have no image the tool can take.
+bool layout_known(const Header& header);
+
+// Walks run-length packets of `pixel_bytes` per pixel from `at`, line by
+// line: a packet must not cross the end of a line, since the loader writes
+// whole packets with no bound (tga.c:43-63 and the like). Calls
+// pixels(x, y, bytes, count, repeated) for each packet, y counted in stored
+// order; returns the offset past the last packet, or 0 when the data is cut
+// short or a packet crosses a line.
+template <class Pixels>
+std::size_t walk_packets(const unsigned char* data, std::size_t size, std::size_t at,
+                         std::uint64_t width, std::uint64_t height, std::uint64_t pixel_bytes,
+                         Pixels pixels) {
+  for (std::uint64_t y = 0; y < height; ++y) {
+    std::uint64_t x = 0;
+    while (x < width) {
+      if (at == size) return 0;
+      const unsigned packet = data[at++];
+      const std::uint64_t count = (packet & 0x7F) + 1;
+      const bool repeated = (packet & 0x80) != 0;
+      const std::uint64_t stored = repeated ? pixel_bytes : count * pixel_bytes;
+      if (x + count > width || size - at < stored) return 0;
+      pixels(x, y, data + at, count, repeated);
+      at += stored;
+      x += count;
+    }
+  }
+  return at;
+}
+
+}  // namespace tga

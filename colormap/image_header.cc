@@ -1,0 +1,54 @@
+#include "colormap/image_header.h"
+
+#include "colormap/formats/bmp_layout.h"
+#include "colormap/formats/lbm_layout.h"
+#include "colormap/formats/pcx_layout.h"
+#include "colormap/formats/tga_layout.h"
+
+namespace {
+
+bool bmp_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+  bmp::Header header;
+  if (!bmp::read_header(data, size, &header) || !bmp::combination_known(header)) return false;
+  *image_size = ImageSize{header.width, header.rows};
+  return true;
+}
+
+bool lbm_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+  lbm::Header header;
+  if (!lbm::read_header(data, size, &header) || !lbm::layout_known(header)) return false;
+  *image_size = ImageSize{header.width, header.height};
+  return true;
+}
+
+bool pcx_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+  pcx::Header header;
+  if (!pcx::read_header(data, size, &header)) return false;
+  if (!pcx::is_deep(header) && !pcx::is_packed(header)) return false;
+  *image_size = ImageSize{header.width, header.height};
+  return true;
+}
+
+bool tga_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+  tga::Header header;
+  if (!tga::read_header(data, size, &header) || !tga::layout_known(header)) return false;
+  *image_size = ImageSize{header.width, header.height};
+  return true;
+}
+
+}  // namespace
+
+bool read_image_size(ImageFormat format, const unsigned char* data, std::size_t size,
+                     ImageSize* image_size) {
+  switch (format) {
+    case ImageFormat::Bmp:
+      return bmp_size(data, size, image_size);
+    case ImageFormat::Lbm:
+      return lbm_size(data, size, image_size);
+    case ImageFormat::Pcx:
+      return pcx_size(data, size, image_size);
+    case ImageFormat::Tga:
+      return tga_size(data, size, image_size);
+  }
+  return false;
+}

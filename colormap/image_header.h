@@ -1,0 +1,23 @@
+// The size an image file's header gives, read before anything else of the
+// file is judged: only a 256-pixel image is ever checked further or decoded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "colormap/formats/image_format.h"
+
+struct ImageSize {
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t pixels() const { return width * height; }  // < 2^63 for every format
+};
+
+// The pixels of one entry.
+constexpr std::uint64_t kEntryPixels = 256;
+
+// Reads the header of a file of `format` from its first bytes. False when
+// they hold no header of a layout the tool reads (as the library does, or
+// once rewritten); such a file cannot be opened as an image.
+bool read_image_size(ImageFormat format, const unsigned char* data, std::size_t size,
+                     ImageSize* image_size);

@@ -1,0 +1,29 @@
+#include "colormap/image_intake.h"
+
+#include <algorithm>
+
+namespace {
+
+bool read_more(ImageSource& source, std::size_t want, ImageBytes* bytes) {
+  const long got = source.read(bytes->data.get() + bytes->size, want);
+  if (got < 0) return false;
+  bytes->size += static_cast<std::size_t>(got);
+  return true;
+}
+
+}  // namespace
+
+Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits& limits,
+                     ImageBytes* bytes, ImageSize* size) {
+  // Never more than max_bytes of memory, whatever the file's size; left
+  // uninitialised so that only what is read is touched.
+  const std::size_t capacity =
+      static_cast<std::size_t>(std::min<std::uint64_t>(source.left(), limits.max_bytes));
+  bytes->data.reset(new unsigned char[capacity > 0 ? capacity : 1]);
+  bytes->size = 0;
+  if (!read_more(source, std::min(capacity, limits.first_read), bytes)) return Intake::NoHeader;
+  if (!read_image_size(format, bytes->data.get(), bytes->size, size)) return Intake::NoHeader;
+  if (size->pixels() != kEntryPixels) return Intake::WrongSize;
+  if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
+  return Intake::Bytes;
+}

@@ -1,0 +1,33 @@
+// Reads what judging an image needs, and no more: the header first, whose
+// size decides whether anything else is read, then at most a bounded prefix.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "colormap/formats/image_format.h"
+#include "colormap/image_header.h"
+#include "colormap/image_source.h"
+
+struct IntakeLimits {
+  // One read brings in every image an encoder writes at 256 pixels.
+  std::size_t first_read = 64 * 1024;
+  // A 256-pixel image whose data runs past this is refused: no encoder
+  // writes one, and it keeps memory flat whatever a file holds.
+  std::size_t max_bytes = 1024 * 1024;
+};
+
+// A file's first bytes as read: the whole file, or a prefix of `max_bytes`.
+struct ImageBytes {
+  std::unique_ptr<unsigned char[]> data;
+  std::size_t size = 0;
+};
+
+enum class Intake { Bytes, WrongSize, NoHeader };
+
+// Reads from `source` and returns Bytes (filling `bytes`) for a 256-pixel
+// image, WrongSize for any other size, NoHeader (also on a read error) when
+// the first bytes hold no header the tool reads. `size` receives the
+// header's size whenever there is one.
+Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits& limits,
+                     ImageBytes* bytes, ImageSize* size);

@@ -1,0 +1,39 @@
+#include "colormap/image_source.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+ImageSource::~ImageSource() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool ImageSource::open(const char* path) {
+  // Looked at before opening, so that a FIFO is never waited on and a
+  // device never opened; checked again on what was opened, in case the
+  // name was switched meanwhile.
+  struct stat named;
+  if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd_ < 0) return false;
+  if (::fstat(fd_, &stat_) != 0 || !S_ISREG(stat_.st_mode)) return false;
+  left_ = static_cast<std::uint64_t>(stat_.st_size);
+  return true;
+}
+
+long ImageSource::read(unsigned char* out, std::size_t size) {
+  if (size > left_) size = static_cast<std::size_t>(left_);
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t part = ::read(fd_, out + got, size - got);
+    if (part == 0) break;
+    if (part < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    got += static_cast<std::size_t>(part);
+  }
+  left_ -= got;
+  return static_cast<long>(got);
+}
