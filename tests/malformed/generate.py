@@ -14,14 +14,17 @@ Every file is listed in manifest.json with what the tool must do with it (see
 replay.py). The same command always writes the same files.
 
 Usage: generate.py OUTDIR          (OUTDIR must exist and should be empty)
-       generate.py --fuzz-corpus DIR   writes the fuzzer's seed corpus
+       generate.py --fuzz-corpus DIR [--with-malformed]
+                                   writes the fuzzer's seed corpus
 """
 
 import json
 import pathlib
 import random
+import shutil
 import struct
 import sys
+import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -71,9 +74,10 @@ def loader_end(name, data):
     fmt = fmt_of(name)
     if fmt == "bmp":
         header_size = struct.unpack_from("<I", data, 14)[0]
-        if header_size == 40:
+        if header_size in (40, 108, 124):
             height, compression = struct.unpack_from("<i", data, 22)[0], struct.unpack_from("<I", data, 30)[0]
             if compression in (1, 2):
+                # The picture ends with its last row, end-of-picture mark or not.
                 return bmp_rle_end(data, struct.unpack_from("<I", data, 10)[0], height, compression == 2)
         return len(data)
     if fmt == "pcx":
@@ -96,6 +100,15 @@ def loader_end(name, data):
         else:
             at += 8 + size + (size & 1)
     return at
+
+
+def size_header_end(name, data):
+    """The first bytes that hold the image's size: a cut before them is
+    refused, a cut after them still reports a wrong size."""
+    fmt = fmt_of(name)
+    if fmt == "bmp":
+        return 14 + struct.unpack_from("<I", data, 14)[0]
+    return {"pcx": 128, "tga": 18, "lbm": 40}[fmt]
 
 
 def header_end(name, data):
@@ -288,7 +301,8 @@ def truncate(corpus, seed, rng):
         cuts = set(rng.sample(range(head), min(8, head))) | {head + (end - head) * i // 6 for i in range(6)}
     cuts |= {end - 1, end - 2}
     for cut in sorted(c for c in cuts if 0 <= c < end):
-        corpus.add(f"{stem}.t{cut}.{ext}", data[:cut], "truncated", "refused", seed=name, detail=f"cut at {cut}")
+        expect = "size" if seed.expect == "size" and cut >= size_header_end(name, data) else "refused"
+        corpus.add(f"{stem}.t{cut}.{ext}", data[:cut], "truncated", expect, seed=name, detail=f"cut at {cut}")
     for cut in sorted({end, (end + len(data)) // 2, len(data) - 1}):
         if end <= cut < len(data):
             corpus.add(f"{stem}.c{cut}.{ext}", data[:cut], "trailing", "seed", seed=name, detail=f"cut at {cut}")
@@ -307,15 +321,69 @@ def write_corpus(outdir):
     print(f"{len(corpus.records)} files in {outdir}")
 
 
-def write_fuzz_corpus(outdir):
-    """One small seed per variant, with the harness's format byte first."""
-    seeds = seed_maker.make_seeds(outdir)
-    for path in outdir.iterdir():
-        path.unlink()
+def sparse_seeds():
+    """Files that are large only through a hole of zeros, which the harness
+    makes: (format, hole kind, offset of the hole, bytes). Kinds 1, 2 and 3
+    are holes of 64 KiB, 1 MiB and 1 GiB."""
+    palette = b"".join(struct.pack("<I", i * 0x010101) for i in range(256))
+
+    def bmp(offset, pixels, compression=0):
+        info = struct.pack("<IiiHHIIiiII", 40, 16, 16, 1, 8, compression, len(pixels), 0, 0, 256, 0)
+        return b"BM" + struct.pack("<IHHI", 0, 0, 0, offset) + info + palette + pixels
+
+    def chunk(name, payload):
+        return name + struct.pack(">I", len(payload)) + payload + b"\0" * (len(payload) & 1)
+
+    bmhd = chunk(b"BMHD", struct.pack(">HHhhBBBBHBBhh", 16, 16, 0, 0, 8, 0, 0, 0, 0, 1, 1, 16, 16))
+    body = chunk(b"BODY", bytes(range(256)))
+    cmap = chunk(b"CMAP", bytes(768))
+    junk = b"JUNK" + struct.pack(">I", 1 << 30)
+    lbm = b"FORM" + struct.pack(">I", 0) + b"PBM " + bmhd + cmap + junk + body
+    pcx_header = bytearray(128)
+    pcx_header[0:4] = b"\x0a\x05\x01\x08"
+    pcx_header[8:12] = struct.pack("<HH", 15, 15)
+    pcx_header[65:68] = b"\x01\x10\x00"
+    return [
+        # Pixels 1 GiB (and 1 MiB) past the palette, as the data offset says.
+        ("bmp", 3, 1078, bmp(1078 + (1 << 30), bytes(256))),
+        ("bmp", 2, 1078, bmp(1078 + (1 << 20), bytes(256))),
+        # A 256-pixel image followed by 64 KiB and 1 GiB of zeros: loads.
+        ("bmp", 1, 1078 + 256, bmp(1078, bytes(256))),
+        ("bmp", 3, 1078 + 256, bmp(1078, bytes(256))),
+        # A 1 GiB chunk before the body.
+        ("lbm", 3, len(lbm) - len(body), lbm),
+        # Null runs and deltas that go on for the length of the hole.
+        ("pcx", 2, 128, bytes(pcx_header) + b"\xc0\x00" * 64),
+        ("bmp", 2, 1078, bmp(1078, b"\x00\x02\x00\x00" * 64, compression=1)),
+    ]
+
+
+def write_fuzz_corpus(outdir, with_malformed=False):
+    """One small seed per variant, with the harness's format byte first; with
+    `with_malformed`, also every small file of the malformed corpus and the
+    sparse seeds."""
+    scratch = pathlib.Path(tempfile.mkdtemp(prefix="mkcolormap-fuzz-seeds-"))
+    try:
+        seeds = seed_maker.make_seeds(scratch)
+        files = [(seed.name, seed.data) for seed in seeds]
+        if with_malformed:
+            corpus = Corpus(scratch)
+            rng = random.Random(20240229)
+            for seed in seeds:
+                truncate(corpus, seed, rng)
+                mutate(corpus, seed, rng)
+            files += [(r["file"], (scratch / r["file"]).read_bytes()) for r in corpus.records]
+    finally:
+        shutil.rmtree(scratch)
     kept = 0
-    for seed in seeds:
-        if len(seed.data) <= 2048:
-            (outdir / seed.name.replace(".", "-")).write_bytes(bytes((FUZZ_SELECTOR[fmt_of(seed.name)],)) + seed.data)
+    for name, data in files:
+        if len(data) <= (8192 if with_malformed else 2048) - 1:
+            (outdir / name.replace(".", "-")).write_bytes(bytes((FUZZ_SELECTOR[fmt_of(name)],)) + data)
+            kept += 1
+    if with_malformed:
+        for i, (fmt, hole, at, data) in enumerate(sparse_seeds()):
+            selector = FUZZ_SELECTOR[fmt] | hole << 2
+            (outdir / f"sparse-{i}-{fmt}").write_bytes(bytes((selector,)) + struct.pack("<H", at) + data)
             kept += 1
     print(f"{kept} seeds in {outdir}")
 
@@ -323,8 +391,8 @@ def write_fuzz_corpus(outdir):
 def main(argv):
     if len(argv) == 2:
         write_corpus(pathlib.Path(argv[1]))
-    elif len(argv) == 3 and argv[1] == "--fuzz-corpus":
-        write_fuzz_corpus(pathlib.Path(argv[2]))
+    elif len(argv) in (3, 4) and argv[1] == "--fuzz-corpus" and argv[3:] in ([], ["--with-malformed"]):
+        write_fuzz_corpus(pathlib.Path(argv[2]), with_malformed=len(argv) == 4)
     else:
         sys.exit(__doc__)
 

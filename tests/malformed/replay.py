@@ -7,7 +7,9 @@ report, and:
   seed, expect "entry":   status 0 and exactly the expected 256 bytes;
   seed, expect "depth"/"size": status 1 with that message (the gate let the
                            file through);
-  seed, expect "refused", truncated: status 1 with the cannot-open message;
+  seed, expect "refused", truncated: status 1 with the cannot-open message
+                           (the size message for a cut after the header of
+                           a seed of the wrong size);
   trailing:                a cut after the last byte the loader reads behaves
                            like its seed;
   mutated:                 either outcome, but a success writes 256 bytes.
