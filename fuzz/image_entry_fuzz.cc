@@ -1,27 +1,40 @@
-// libFuzzer harness for the image gate. The first input byte picks the
-// format (its extension), the rest is the file. Whatever the gate lets
-// through goes on to load_bitmap and the pixel loop, the work image_entry.cc
-// does after the gate, so that a file the gate wrongly accepts shows up as a
-// crash, a sanitizer report or a bitmap the tool could not use.
+// libFuzzer harness for image rows: each input becomes a file that goes
+// through read_image_entry, the one function that turns an image row into
+// its entry in the tool (open, header and size, gate, rewrite, the
+// library's loader), with the limits the tool runs with.
+//
+// Input: the first byte picks the extension (bits 0-1) and a hole of zeros
+// to put in the file (bits 2-3: none, 64 KiB, 1 MiB or 1 GiB, made sparse),
+// at the offset that the next two bytes give (little-endian, modulo the
+// file's size). The rest is the file. Holes reach the files that are read
+// in several blocks and those past the intake's cap, which a file of a few
+// KiB cannot.
+//
+// While a row is judged, no file may grow past 8 MiB: a private copy that
+// follows the bytes read rather than the image ends the run with SIGXFSZ,
+// which libFuzzer reports. Start with -malloc_limit_mb=8 to bound the
+// heap too, and -timeout to catch time that is not linear in the bytes read.
 #include <allegro.h>
+#include <fcntl.h>
 #include <sanitizer/common_interface_defs.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "colormap/image_gate.h"
+#include "colormap/image_entry.h"
+#include "colormap/rows.h"
 
 namespace {
 
 const char* const kExtensions[] = {"bmp", "lbm", "pcx", "tga"};
-constexpr long long kMaxPixels = 1LL << 24;
+const off_t kHoles[] = {0, off_t{64} << 10, off_t{1} << 20, off_t{1} << 30};
+constexpr rlim_t kMaxFileSize = rlim_t{8} << 20;
 
-volatile unsigned g_sink;  // keeps the pixel loop
 std::string g_folder;
 std::string g_paths[4];
 
@@ -35,7 +48,7 @@ void start() {
   set_color_depth(8);
   set_color_conversion(COLORCONV_NONE);
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/image_gate_fuzz_XXXXXX";
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/image_entry_fuzz_XXXXXX";
   if (!mkdtemp(&pattern[0])) std::abort();
   g_folder = pattern;
   for (int i = 0; i < 4; ++i) g_paths[i] = g_folder + "/input." + kExtensions[i];
@@ -43,30 +56,30 @@ void start() {
   __sanitizer_set_death_callback(remove_folder);  // crashes keep their input in the artifacts
 }
 
-bool write_file(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && written;
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
 }
 
-// The work of write_image_entry once the gate has passed the file.
-void load_and_read(const char* path) {
-  BITMAP* image = load_bitmap(path, nullptr);
-  if (!image) return;
-  const long long pixels = static_cast<long long>(image->w) * image->h;
-  // The gate promises a size the tool can use.
-  if (image->w < 1 || image->h < 1 || pixels > kMaxPixels) std::abort();
-  if (pixels == 256 && bitmap_color_depth(image) == 8) {
-    for (int y = 0; y < image->h; ++y) {
-      for (int x = 0; x < image->w; ++x) {
-        const int value = getpixel(image, x, y);
-        if (value < 0 || value > 255) std::abort();
-        g_sink = g_sink + static_cast<unsigned>(value);
-      }
-    }
-  }
-  destroy_bitmap(image);
+// Writes data[0, split), the hole, then data[split, size).
+bool write_file(const std::string& path, const std::uint8_t* data, std::size_t size,
+                std::size_t split, off_t hole) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool written = write_all(fd, data, split) && lseek(fd, hole, SEEK_CUR) >= 0 &&
+                 write_all(fd, data + split, size - split) &&
+                 ftruncate(fd, static_cast<off_t>(size) + hole) == 0;
+  return close(fd) == 0 && written;
+}
+
+void set_file_size_limit(rlim_t limit) {
+  const struct rlimit bound = {limit, RLIM_INFINITY};
+  if (setrlimit(RLIMIT_FSIZE, &bound) != 0) std::abort();
 }
 
 }  // namespace
@@ -76,9 +89,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)started;
   if (size < 1) return 0;
   const std::string& path = g_paths[data[0] & 3];
-  if (!write_file(path, data + 1, size - 1)) std::abort();
+  const off_t hole = kHoles[data[0] >> 2 & 3];
+  ++data;
+  --size;
+  std::size_t split = 0;
+  if (hole > 0) {
+    if (size < 2) return 0;
+    data += 2;
+    size -= 2;
+    split = (data[-2] | data[-1] << 8) % (size + 1);
+  }
+  if (!write_file(path, data, size, split, hole)) std::abort();
+
   ImageFormat format;
   if (!image_format_of(path.c_str(), &format)) std::abort();
-  if (image_passes_gate(path.c_str(), format)) load_and_read(path.c_str());
+  const struct stat no_output = {};
+  ImageRun run;
+  set_file_size_limit(kMaxFileSize);
+  const ImageOutcome outcome = read_image_entry(path.c_str(), format, no_output, run);
+  set_file_size_limit(RLIM_INFINITY);
+  if (outcome.kind == ImageOutcome::Kind::IsOutput) std::abort();
   return 0;
 }
