@@ -18,6 +18,7 @@ import pathlib
 import resource
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -28,6 +29,11 @@ from PIL import Image
 
 BINARY = None  # set from --binary
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+# Measures a run's peak RSS without the test runner's own mixed in. No
+# bytecode is cached for it: the tests write only in their temporary folders.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench"))
+import peak_memory  # noqa: E402
 
 
 # --- Messages --------------------------------------------------------------
@@ -334,6 +340,181 @@ class ImageEntryTest(ToolTestCase):
                 f.write("maps.ini", f"first.pcx\n{name}\nabsent.bin\n")
                 self.expect(f, ["maps.ini", "out.bin"], cant_open_image(name), 1,
                             "out.bin", first)
+
+
+# --- Hostile image files ---------------------------------------------------
+
+GIB = 1 << 30
+MIB = 1 << 20
+COPY_LIMIT = 8 * MIB  # the largest file, private copies included, a run may write
+RSS_SLACK = 4 * MIB   # over the same binary's peak RSS on one tiny image
+HOSTILE_TIMEOUT = 10
+# An Allegro datafile whose NAME property claims 4096 bytes.
+DATAFILE = (b"slh.ALL." + (1).to_bytes(4, "big") + b"propNAME" + (4096).to_bytes(4, "big")
+            + b"A" * 4096)
+
+
+def bmp_headers(w, h, data_size, compression=0, info_size=40, gap=0):
+    """An 8-bit BMP's headers and PALETTE, for pixel data that starts `gap`
+    bytes after the palette; returns them and that data's offset."""
+    offset = 14 + info_size + 1024 + gap
+    info = struct.pack("<IiiHHIIiiII", info_size, w, h, 1, 8, compression, data_size,
+                       2835, 2835, 256, 0).ljust(info_size, b"\0")  # v4: no masks, no gamma
+    head = b"BM" + struct.pack("<IHHI", offset + data_size, 0, 0, offset) + info
+    return head + b"".join(bytes((b, g, r, 0)) for r, g, b in PALETTE), offset
+
+
+def write_sparse(path, parts, size=None):
+    """Writes (offset, bytes) parts; whatever lies between them is a hole."""
+    with open(path, "wb") as out:
+        for at, data in parts:
+            out.seek(at)
+            out.write(data)
+        if size is not None:
+            out.truncate(size)
+
+
+def bmp_with_gap(f, name, pixels, gap):
+    rows = b"".join(pixels[y * 16:(y + 1) * 16] for y in reversed(range(16)))
+    head, offset = bmp_headers(16, 16, len(rows), gap=gap)
+    write_sparse(f / name, [(0, head), (offset, rows)])
+
+
+def rle8_with_null_deltas(f, name, pixels, deltas):
+    # Every line in absolute mode (16 literal bytes), then its end.
+    lines = b"".join(b"\0\x10" + pixels[y * 16:(y + 1) * 16] + b"\0\0" for y in reversed(range(16)))
+    data = b"\0\2\0\0" * deltas + lines + b"\0\1"
+    f.write(name, bmp_headers(16, 16, len(data), compression=1)[0] + data)
+
+
+def pcx_with_empty_runs(f, name, pixels, runs):
+    f.image(name, 16, 16, pixels)
+    data = f.read(name)  # Pillow's: the 128-byte header, then the first line
+    f.write(name, data[:128] + b"\xc0\x00" * runs + data[128:])
+
+
+def ilbm_with_junk(f, name, pixels, junk):
+    f.lbm(name, 16, 16, pixels, fixed_map=True)
+    data = bytearray(f.read(name))
+    body = 12  # after FORM, its size and the ILBM type
+    while data[body:body + 4] != b"BODY":
+        size = int.from_bytes(data[body + 4:body + 8], "big")
+        body += 8 + size + (size & 1)
+    data[4:8] = (len(data) + junk).to_bytes(4, "big")  # the FORM grows by the JUNK chunk
+    write_sparse(f / name, [(0, data[:body] + b"JUNK" + junk.to_bytes(4, "big")),
+                            (body + 8 + junk, data[body:])])
+
+
+def big_bmp(f, name, w, h):
+    head, offset = bmp_headers(w, h, w * h)
+    write_sparse(f / name, [(0, head)], offset + w * h)
+
+
+def decoded_indices(path):
+    """What an independent decoder reads: netpbm for ILBM, GraphicsMagick else."""
+    command = (["ilbmtoppm", str(path)] if path.suffix == ".lbm"
+               else ["gm", "convert", str(path), "ppm:-"])
+    rgb = Image.open(io.BytesIO(subprocess.run(command, capture_output=True, check=True).stdout))
+    index_of = {colour: k for k, colour in enumerate(PALETTE)}
+    return bytes(index_of[p] for p in rgb.convert("RGB").getdata())
+
+
+class HostileImageTest(ToolTestCase):
+    """Files built to make a loader read or allocate without end. Each run
+    must end within HOSTILE_TIMEOUT with its message, and its peak RSS plus
+    its largest private copy (sampled every millisecond, so a copy shorter
+    than that escapes) may exceed the same binary's peak RSS on a tiny image
+    by RSS_SLACK at most: a relative bound, so it holds under sanitizers.
+    Files of a gibibyte are sparse; the folder's names, not its contents,
+    are compared, as reading them would cost what the tool must not spend."""
+
+    def measured_run(self, f, args):
+        """Runs the tool with a timeout, files capped at COPY_LIMIT and a
+        TMPDIR of its own; returns (peak_memory.measure's result, stdout,
+        stderr). Nothing here opens the inputs, so a FIFO cannot block it."""
+        tmp = f.path.parent / "tmp"
+        tmp.mkdir(exist_ok=True)
+        out, err = f.path.parent / "stdout", f.path.parent / "stderr"
+
+        def cap_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (COPY_LIMIT, COPY_LIMIT))
+
+        with open(out, "wb") as stdout, open(err, "wb") as stderr:
+            run = peak_memory.measure([BINARY, *args], HOSTILE_TIMEOUT, cwd=f.path, stdout=stdout,
+                                      stderr=stderr, preexec_fn=cap_files,
+                                      env=dict(os.environ, TMPDIR=str(tmp)))
+        self.assertEqual(os.listdir(tmp), [], "private copies left behind")
+        return run, out.read_bytes(), err.read_bytes()
+
+    def test_hostile_images_are_judged_quickly_in_bounded_memory(self):
+        pixels, other = indices(40), indices(41)
+
+        def hash_in_name(f):
+            f.write("tile", DATAFILE)  # "tile#1.bmp" read as a datafile object would crash
+            f.image("tile#1.bmp", 16, 16, other)
+
+        def hard_link(f):
+            f.image("a.bmp", 16, 16, other)
+            os.link(f / "a.bmp", f / "a.tga")
+
+        # (rows after first.bmp, make(folder), their entries, message, status);
+        # the message names the last row.
+        cases = [
+            (["evil.dat#x.bmp"], lambda f: f.write("evil.dat", DATAFILE), b"", cant_open_image, 1),
+            (["tile#1.bmp"], hash_in_name, other, lambda _: done("out.bin", "maps.ini"), 0),
+            (["a.bmp", "a.tga"], hard_link, other, cant_open_image, 1),
+            (["gap.bmp"], lambda f: bmp_with_gap(f, "gap.bmp", pixels, GIB), b"",
+             cant_open_image, 1),
+            (["junk.lbm"], lambda f: ilbm_with_junk(f, "junk.lbm", pixels, GIB), b"",
+             cant_open_image, 1),
+            (["runs.pcx"], lambda f: pcx_with_empty_runs(f, "runs.pcx", pixels, 16 * MIB), b"",
+             cant_open_image, 1),
+            (["deltas.bmp"], lambda f: rle8_with_null_deltas(f, "deltas.bmp", pixels, 8 * MIB), b"",
+             cant_open_image, 1),
+            (["huge.bmp"], lambda f: big_bmp(f, "huge.bmp", 5000, 4000), b"",
+             lambda p: wrong_size(p, 5000, 4000), 1),
+            # About 1 KiB: its RLE8 data ends the bitmap at once.
+            (["claim.bmp"], lambda f: f.write("claim.bmp", bmp_headers(
+                4096, 4096, 2, compression=1, info_size=108)[0] + b"\0\1"), b"",
+             lambda p: wrong_size(p, 4096, 4096), 1),
+            (["pipe.bmp"], lambda f: os.mkfifo(f / "pipe.bmp"), b"", cant_open_image, 1),
+            (["zero.pcx"], lambda f: os.symlink("/dev/zero", f / "zero.pcx"), b"",
+             cant_open_image, 1),
+        ]
+        # The same damage, kept small, leaves files that independent decoders
+        # read: the big ones are wrong by their size alone.
+        for name, make in [("gap.bmp", lambda f: bmp_with_gap(f, "gap.bmp", pixels, 4096)),
+                           ("junk.lbm", lambda f: ilbm_with_junk(f, "junk.lbm", pixels, 4096)),
+                           ("runs.pcx", lambda f: pcx_with_empty_runs(f, "runs.pcx", pixels, 1000)),
+                           ("deltas.bmp",
+                            lambda f: rle8_with_null_deltas(f, "deltas.bmp", pixels, 1000))]:
+            with self.folder() as f:
+                make(f)
+                self.assertEqual(decoded_indices(f / name), pixels, f"{name}, damage kept small")
+        with self.folder() as f:
+            f.image("first.bmp", 16, 16, indices(42))
+            f.write("maps.ini", "first.bmp\n")
+            base, stdout, _ = self.measured_run(f, ["maps.ini", "out.bin"])
+            self.assertEqual((base["status"], stdout), (0, done("out.bin", "maps.ini").encode()))
+        for rows, make, entries, message, status in cases:
+            with self.subTest(rows[-1]), self.folder() as f:
+                first = f.image("first.bmp", 16, 16, indices(42))
+                make(f)
+                f.write("maps.ini", "".join(r + "\n" for r in ["first.bmp", *rows]))
+                names = set(os.listdir(f.path))
+                run, stdout, stderr = self.measured_run(f, ["maps.ini", "out.bin"])
+                seen = (f"status {run['status']}, {run['wall_seconds']:.2f} s, peak RSS "
+                        f"{run['peak_rss_bytes'] >> 10} KiB (tiny image: "
+                        f"{base['peak_rss_bytes'] >> 10} KiB), private copy "
+                        f"{run['peak_copy_bytes'] >> 10} KiB, stdout {stdout[:90]!r}")
+                self.assertFalse(run["timed_out"], f"killed after {HOSTILE_TIMEOUT} s: {seen}")
+                self.assertEqual(stdout, os.fsencode(message(rows[-1])), seen)
+                self.assertEqual(stderr, b"", seen)
+                self.assertEqual(run["status"], status, seen)
+                self.assertLessEqual(run["peak_total_bytes"], base["peak_rss_bytes"] + RSS_SLACK,
+                                     seen)
+                self.assertEqual(f.read("out.bin"), first + entries, seen)
+                self.assertEqual(set(os.listdir(f.path)), names | {"out.bin"}, "files appeared")
 
 
 # --- Binary entries --------------------------------------------------------
