@@ -66,25 +66,29 @@ bool rewrite_bmp(const unsigned char* data, std::size_t size, std::vector<unsign
   const std::size_t table_end = bit_fields ? masks_end : header.data_offset;
 
   const std::size_t pixels_at = info_end + (table_end - table_start);
+  const std::size_t pixels = header.data_offset;
+  const std::uint64_t stride = bmp::row_stride(header.width, header.bit_count);
+  const std::uint64_t pixel_bytes =
+      header.compression == bmp::kRle4 ? size - pixels : stride * header.rows;
+  if (!compressed && size - pixels < pixel_bytes) return false;
+  // Reserved whole up front: growing by doubling would hold up to three
+  // times the palette region at once.
+  out->reserve(pixels_at + pixel_bytes);
   out->assign(data, data + info_end);
   out->insert(out->end(), data + table_start, data + table_end);
   set_le32(out, 10, pixels_at);
   set_le32(out, 14, bmp::kInfoSize);
   set_le32(out, 22, header.rows);
 
-  const std::size_t pixels = header.data_offset;
   if (header.compression == bmp::kRle4) {
     // Only the header changes; the gate then walks the stream.
     out->insert(out->end(), data + pixels, data + size);
   } else if (header.compression == bmp::kRle8) {
-    const std::uint64_t stride = bmp::row_stride(header.width, 8);
     out->resize(pixels_at + stride * header.rows, 0);
     if (!decode_rle8(data, size, pixels, header, stride, out->data() + pixels_at)) return false;
     set_le32(out, 30, bmp::kRgb);
     set_le32(out, 34, stride * header.rows);
   } else {
-    const std::uint64_t stride = bmp::row_stride(header.width, header.bit_count);
-    if (size - pixels < stride * header.rows) return false;
     for (std::uint64_t row = 0; row < header.rows; ++row) {
       const unsigned char* from =
           data + pixels + (header.top_down ? header.rows - 1 - row : row) * stride;

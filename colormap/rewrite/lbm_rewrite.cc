@@ -27,6 +27,7 @@ bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsign
   if (form_length < 4 || form_length > size - 8) return false;
   const std::size_t form_end = static_cast<std::size_t>(8 + form_length);
 
+  out->reserve(size + 4);  // at most one colour and one pad byte more
   out->assign(data, data + 12);
   bool mended = false;
   std::size_t at = 12;
