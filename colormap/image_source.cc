@@ -15,7 +15,13 @@ bool ImageSource::open(const char* path) {
   // name was switched meanwhile.
   struct stat named;
   if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
-  fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  // Non-blocking, in case the name is switched to a FIFO after the check.
+  // A regular file under another process's lease (a file server's) refuses
+  // such an open rather than wait for the lease to be given up, as a plain
+  // open does; so that case is opened plainly.
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  fd_ = ::open(path, kFlags | O_NONBLOCK);
+  if (fd_ < 0 && errno == EWOULDBLOCK) fd_ = ::open(path, kFlags);
   if (fd_ < 0) return false;
   if (::fstat(fd_, &stat_) != 0 || !S_ISREG(stat_.st_mode)) return false;
   left_ = static_cast<std::uint64_t>(stat_.st_size);
