@@ -3,7 +3,6 @@
 #include <allegro.h>
 
 #include <cstring>
-#include <vector>
 
 #include "colormap/gate/image_gate.h"
 #include "colormap/image_source.h"
@@ -44,9 +43,8 @@ ImageOutcome read_indices(BITMAP* image) {
 // Header and size, gate, rewrite where needed, the library's loader: each
 // judges the one copy read, so a file switched meanwhile cannot slip past.
 ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
-  ImageBytes bytes;
   ImageSize size;
-  switch (take_in_image(source, format, run.limits, &bytes, &size)) {
+  switch (take_in_image(source, format, run.limits, &run.bytes, &size)) {
     case Intake::NoHeader:
       return outcome(ImageOutcome::Kind::CannotOpen);
     case Intake::WrongSize:
@@ -54,18 +52,16 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
     case Intake::Bytes:
       break;
   }
-  const unsigned char* data = bytes.data.get();
-  std::size_t length = bytes.size;
-  std::vector<unsigned char> rewritten;
+  const unsigned char* data = run.bytes.data.get();
+  std::size_t length = run.bytes.size;
   if (!image_passes_gate(data, length, format)) {
     // A well-formed file the loader would refuse or misread gets an
     // equivalent one that it reads exactly; anything else stays refused.
-    if (!rewrite_for_library(format, data, length, &rewritten)) {
+    if (!rewrite_for_library(format, data, length, &run.rewritten)) {
       return outcome(ImageOutcome::Kind::CannotOpen);
     }
-    bytes.data.reset();
-    data = rewritten.data();
-    length = rewritten.size();
+    data = run.rewritten.data();
+    length = run.rewritten.size();
   }
   BITMAP* image = run.decoder.decode(format, data, length);
   if (!image) return outcome(ImageOutcome::Kind::CannotOpen);

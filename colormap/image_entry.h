@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "colormap/formats/image_format.h"
 #include "colormap/image_entry_cache.h"
 #include "colormap/image_header.h"
@@ -16,6 +18,9 @@ struct ImageRun {
   ImageEntryCache entries;
   ImageDecoder decoder;
   IntakeLimits limits;
+  // Buffers reused from image to image; see ImageBytes.
+  ImageBytes bytes;
+  std::vector<unsigned char> rewritten;
 };
 
 // What one image row gives: its entry, or why there is none.

@@ -19,7 +19,10 @@ Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits
   // uninitialised so that only what is read is touched.
   const std::size_t capacity =
       static_cast<std::size_t>(std::min<std::uint64_t>(source.left(), limits.max_bytes));
-  bytes->data.reset(new unsigned char[capacity > 0 ? capacity : 1]);
+  if (bytes->capacity < capacity || !bytes->data) {
+    bytes->data.reset(new unsigned char[capacity > 0 ? capacity : 1]);
+    bytes->capacity = capacity;
+  }
   bytes->size = 0;
   if (!read_more(source, std::min(capacity, limits.first_read), bytes)) return Intake::NoHeader;
   if (!read_image_size(format, bytes->data.get(), bytes->size, size)) return Intake::NoHeader;

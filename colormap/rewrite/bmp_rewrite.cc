@@ -1,5 +1,6 @@
 // BMP layouts load_bmp_pf refuses or misreads, rebuilt with the 40-byte
 // info header, bottom-up rows and, for RLE8, plain rows.
+#include <algorithm>
 #include <cstdint>
 
 #include "colormap/formats/bmp_layout.h"
@@ -7,6 +8,8 @@
 #include "colormap/rewrite/image_rewrite.h"
 
 namespace {
+
+constexpr std::size_t kMaxPalette = 256 * 4;
 
 void set_le32(std::vector<unsigned char>* out, std::size_t at, std::uint64_t value) {
   for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
@@ -63,7 +66,10 @@ bool rewrite_bmp(const unsigned char* data, std::size_t size, std::vector<unsign
   if (header.data_offset < first_pixel || header.data_offset > size) return false;
   if (bit_fields && !bmp::masks_known(data + info_end, header.bit_count, true)) return false;
   const std::size_t table_start = bit_fields ? info_end : header_end;
-  const std::size_t table_end = bit_fields ? masks_end : header.data_offset;
+  // The loader takes at most 256 colours from the palette region and skips
+  // the rest (bmp.c:155-174); the colours play no part in the entry anyway.
+  const std::size_t table_end =
+      bit_fields ? masks_end : std::min<std::size_t>(header.data_offset, header_end + kMaxPalette);
 
   const std::size_t pixels_at = info_end + (table_end - table_start);
   const std::size_t pixels = header.data_offset;
@@ -71,8 +77,6 @@ bool rewrite_bmp(const unsigned char* data, std::size_t size, std::vector<unsign
   const std::uint64_t pixel_bytes =
       header.compression == bmp::kRle4 ? size - pixels : stride * header.rows;
   if (!compressed && size - pixels < pixel_bytes) return false;
-  // Reserved whole up front: growing by doubling would hold up to three
-  // times the palette region at once.
   out->reserve(pixels_at + pixel_bytes);
   out->assign(data, data + info_end);
   out->insert(out->end(), data + table_start, data + table_end);

@@ -27,7 +27,6 @@ bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsign
   if (form_length < 4 || form_length > size - 8) return false;
   const std::size_t form_end = static_cast<std::size_t>(8 + form_length);
 
-  out->reserve(size + 4);  // at most one colour and one pad byte more
   out->assign(data, data + 12);
   bool mended = false;
   std::size_t at = 12;
@@ -47,7 +46,9 @@ bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsign
       out->insert(out->end(), 3, 0);
       put_be32(out, header_at + 4, length + 3);
       mended = true;
-    } else {
+    } else if (is_id(chunk, "BMHD") || is_id(chunk, "CMAP") || is_id(chunk, "BODY")) {
+      // Every other chunk the loader skips unread (lbm.c:266-270), so it
+      // is left out: a long one would only cost memory.
       out->insert(out->end(), chunk, data + chunk_end);
       if (chunk_end - at < kChunkHeader + length + (length & 1)) out->push_back(0);
     }

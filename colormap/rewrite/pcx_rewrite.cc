@@ -1,5 +1,6 @@
 // PCX layouts load_pcx_pf refuses or misreads, rebuilt as the one it reads:
 // run-length encoded, 8 bits per pixel, one plane (or three for true colour).
+#include <algorithm>
 #include <cstdint>
 
 #include "colormap/formats/pcx_layout.h"
@@ -45,12 +46,22 @@ bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsign
   (*out)[2] = 1;
 
   if (deep) {
+    // Each plane's line keeps only the bytes the loader puts in the bitmap:
+    // a 256-pixel image may claim lines of up to 64 KiB.
+    const std::size_t kept = static_cast<std::size_t>(width);
+    (*out)[66] = static_cast<unsigned char>(kept);
+    (*out)[67] = static_cast<unsigned char>(kept >> 8);
     for (std::uint64_t y = 0; y < height; ++y) {
       if (!in.next(line.data(), line_bytes)) return false;
-      encode_line(line.data(), line_bytes, out);
+      for (unsigned plane = 0; plane < planes; ++plane) {
+        encode_line(line.data() + plane * bytes_per_line, kept, out);
+      }
     }
-    // The 256-colour palette after the pixels, as the loader looks for it.
-    out->insert(out->end(), data + in.position(), data + size);
+    // The 256-colour palette, marker first, right after the pixels, where
+    // the loader looks for it; nothing past it.
+    const std::size_t rest = size - in.position();
+    out->insert(out->end(), data + in.position(),
+                data + in.position() + std::min<std::size_t>(rest, 1 + 256 * 3));
     return true;
   }
 
