@@ -35,10 +35,17 @@ using Bytes = std::vector<unsigned char>;
 
 enum class Outcome { AsIs, Rewritten, Refused };
 
+// The source picture an encoder is given.
+enum class Picture {
+  Colour,      // a PPM
+  Grey,        // a PGM
+  BlackWhite,  // a PBM
+};
+
 // One encoder run. IN and OUT in the command stand for the source picture
-// (a PPM) and the encoded file.
+// and the encoded file.
 struct Case {
-  const char* command;
+  std::string command;
   int colours;
   int width;
   int height;
@@ -46,14 +53,22 @@ struct Case {
   int depth = 8;
   std::size_t cut = 0;    // bytes taken off the end of the encoded file
   bool top_down = false;  // BMP: rows flipped into top-down order
+  Picture picture = Picture::Colour;
 };
 
-// Distinct colours that stay distinct in the library's 6-bit palette.
+// Distinct colours with at least 3 distinct top bits in every channel, so
+// that they stay distinct in the library's 6-bit palette and in a 15-bit
+// colour map however an encoder rounds them to 5 bits.
 void colour_of(int pixel, int colours, unsigned char rgb[3]) {
   const int i = (pixel * 37 + 11) % colours;
-  rgb[0] = static_cast<unsigned char>((i & 63) << 2);
-  rgb[1] = static_cast<unsigned char>((i >> 6) << 6 | 0x10);
-  rgb[2] = static_cast<unsigned char>(((i * 7) & 63) << 2);
+  rgb[0] = static_cast<unsigned char>((i & 7) << 5 | 0x10);
+  rgb[1] = static_cast<unsigned char>(((i >> 3) & 7) << 5 | 0x10);
+  rgb[2] = static_cast<unsigned char>((i >> 6) << 6 | 0x20);
+}
+
+void grey_of(int pixel, int colours, unsigned char rgb[3]) {
+  const int i = (pixel * 37 + 11) % colours;
+  rgb[0] = rgb[1] = rgb[2] = static_cast<unsigned char>(i * 255 / (colours - 1));
 }
 
 bool have(const std::string& command) {
@@ -85,6 +100,44 @@ Bytes top_down(Bytes file) {
   return flipped;
 }
 
+// TGA: the index each pixel's colour has in the encoded file: its entry in
+// the file's own colour map, or its grey level at the file's depth.
+std::vector<int> tga_indices(const Bytes& file, const Bytes& source) {
+  std::vector<int> indices;
+  if (file.size() < 18) return indices;
+  const int first = file[3] | file[4] << 8, length = file[5] | file[6] << 8;
+  const int entry_bits = file[7], pixel_bits = file[16];
+  const std::size_t entry_bytes = (entry_bits + 7) / 8, map_at = 18 + file[0];
+  if (file[1] == 1 && map_at + length * entry_bytes > file.size()) return indices;
+  for (std::size_t p = 0; p + 2 < source.size(); p += 3) {
+    const unsigned char* want = &source[p];
+    if (file[1] != 1) {
+      indices.push_back(want[0] >> (8 - pixel_bits));
+      continue;
+    }
+    int found = -1, matches = 0;
+    for (int i = 0; i < length; ++i) {
+      const unsigned char* entry = &file[map_at + i * entry_bytes];
+      bool same;
+      if (entry_bits == 8) {
+        same = entry[0] == want[0];
+      } else if (entry_bits == 15 || entry_bits == 16) {
+        // Encoders round to 5 bits by shifting or by scaling.
+        const int value = entry[0] | entry[1] << 8;
+        same = std::abs((value >> 10 & 31) - (want[0] >> 3)) <= 1 &&
+               std::abs((value >> 5 & 31) - (want[1] >> 3)) <= 1 &&
+               std::abs((value & 31) - (want[2] >> 3)) <= 1;
+      } else {
+        same = entry[2] == want[0] && entry[1] == want[1] && entry[0] == want[2];
+      }
+      if (same) found = first + i, ++matches;
+    }
+    EXPECT_EQ(matches, 1) << "pixel " << p / 3 << " in the map";
+    indices.push_back(found);
+  }
+  return indices;
+}
+
 class RewriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -112,17 +165,44 @@ class RewriteTest : public ::testing::Test {
   void check(ImageFormat format, const char* extension, const Case& c) {
     SCOPED_TRACE(std::string(c.command) + ", " + std::to_string(c.colours) + " colours, " +
                  std::to_string(c.width) + "x" + std::to_string(c.height));
-    const std::string ppm = folder_ + "/in.ppm";
+    const std::string ppm = folder_ + (c.picture == Picture::Colour ? "/in.ppm"
+                                       : c.picture == Picture::Grey ? "/in.pgm"
+                                                                    : "/in.pbm");
     const std::string encoded = folder_ + "/out." + extension;
-    Bytes source;
+    Bytes source;  // RGB
     {
       std::ofstream out(ppm, std::ios::binary | std::ios::trunc);
-      out << "P6\n" << c.width << ' ' << c.height << "\n255\n";
+      out << (c.picture == Picture::Colour ? "P6"
+              : c.picture == Picture::Grey ? "P5"
+                                           : "P4")
+          << '\n'
+          << c.width << ' ' << c.height << '\n';
+      if (c.picture != Picture::BlackWhite) out << "255\n";
+      unsigned bits = 0;
       for (int p = 0; p < c.width * c.height; ++p) {
         unsigned char rgb[3];
-        colour_of(p, c.colours, rgb);
-        out.write(reinterpret_cast<const char*>(rgb), 3);
+        if (c.picture == Picture::Colour) {
+          colour_of(p, c.colours, rgb);
+        } else if (c.picture == Picture::Grey) {
+          grey_of(p, c.colours, rgb);
+        } else {
+          // Not symmetric in any shape, so that a flip shows.
+          rgb[0] = rgb[1] = rgb[2] = (p % 7 < 3) != (p % 11 < 5) ? 255 : 0;
+        }
         source.insert(source.end(), rgb, rgb + 3);
+        if (c.picture == Picture::Colour) {
+          out.write(reinterpret_cast<const char*>(rgb), 3);
+        } else if (c.picture == Picture::Grey) {
+          out.put(static_cast<char>(rgb[0]));
+        } else {
+          // A PBM row packs 8 pixels to a byte, first in the top bit, 1 for black.
+          const int x = p % c.width;
+          bits = bits << 1 | (rgb[0] == 0);
+          if (x % 8 == 7 || x == c.width - 1) {
+            out.put(static_cast<char>(bits << (7 - x % 8)));
+            bits = 0;
+          }
+        }
       }
     }
     const std::string command =
@@ -157,8 +237,9 @@ class RewriteTest : public ::testing::Test {
       image = load_lbm(path.c_str(), palette);
     } else {
       packfile = open_memory_packfile(&memory);
-      image = format == ImageFormat::Bmp ? load_bmp_pf(packfile, palette)
-                                         : load_pcx_pf(packfile, palette);
+      image = format == ImageFormat::Bmp   ? load_bmp_pf(packfile, palette)
+              : format == ImageFormat::Pcx ? load_pcx_pf(packfile, palette)
+                                           : load_tga_pf(packfile, palette);
       pack_fclose(packfile);
     }
     ASSERT_NE(image, nullptr);
@@ -167,11 +248,20 @@ class RewriteTest : public ::testing::Test {
     EXPECT_EQ(image->h, c.height);
     if (c.depth == 8 && image->w == c.width && image->h == c.height) {
       // Every pixel's index names its colour, so a wrong index shows as a
-      // wrong colour.
+      // wrong colour. A TGA rewrite keeps only the indices, which are
+      // checked against the encoded file's own map.
+      const std::vector<int> indices =
+          format == ImageFormat::Tga ? tga_indices(file, source) : std::vector<int>();
+      ASSERT_TRUE(format != ImageFormat::Tga || indices.size() == source.size() / 3);
       int wrong = 0;
       for (int y = 0; y < c.height; ++y) {
         for (int x = 0; x < c.width; ++x) {
-          const RGB& got = palette[getpixel(image, x, y)];
+          const int index = getpixel(image, x, y);
+          if (format == ImageFormat::Tga) {
+            wrong += index != indices[y * c.width + x];
+            continue;
+          }
+          const RGB& got = palette[index];
           const unsigned char* want = &source[3 * (y * c.width + x)];
           wrong += got.r != want[0] >> 2 || got.g != want[1] >> 2 || got.b != want[2] >> 2;
         }
@@ -229,6 +319,55 @@ TEST_F(RewriteTest, Lbm) {
           {"ppmtoilbm -maxplanes 8 IN > OUT", 256, 16, 16, Outcome::AsIs},
           {"ppmtoilbm IN > OUT", 256, 16, 16, Outcome::Refused},  // 24 planes, no palette
           {"ppmtoilbm IN > OUT", 17, 16, 16, Outcome::Refused, 8, 10},
+      });
+}
+
+TEST_F(RewriteTest, Tga) {
+  const auto mapped = [](const char* arguments) {
+    return std::string("/usr/bin/python3 - IN OUT ") + arguments +
+           " < '" MKCOLORMAP_SOURCE_DIR "/tests/write_mapped_tga.py'";
+  };
+  const char* pillow_1 =
+      "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+      "Image.open(sys.argv[1]).convert('1').save(sys.argv[2], 'TGA')\" IN OUT";
+  const char* pillow_1_top =
+      "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+      "Image.open(sys.argv[1]).convert('1').save(sys.argv[2], 'TGA', orientation=1)\" IN OUT";
+  const char* pillow_1_rle =
+      "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+      "Image.open(sys.argv[1]).convert('1').save(sys.argv[2], 'TGA', compression='tga_rle')\" "
+      "IN OUT";
+  const Picture grey = Picture::Grey, black_white = Picture::BlackWhite;
+  run(ImageFormat::Tga, "tga",
+      {
+          // 15-bit map entries, which the loader does not read.
+          {"pamtotga -cmap16 < IN > OUT", 17, 16, 16, Outcome::Rewritten},
+          {"pamtotga -cmap16 -norle < IN > OUT", 2, 1, 256, Outcome::Rewritten},
+          // 8-bit map entries, from grey pictures.
+          {"pamtotga -cmap < IN > OUT", 17, 32, 8, Outcome::Rewritten, 8, 0, false, grey},
+          {"pamtotga -cmap -norle < IN > OUT", 256, 256, 1, Outcome::Rewritten, 8, 0, false, grey},
+          // 24-bit entries, which the loader reads.
+          {"pamtotga -cmap < IN > OUT", 17, 8, 32, Outcome::AsIs},
+          // 1-bit grey: GraphicsMagick's for a PBM (never run-length encoded)
+          // and Pillow's mode "1".
+          {"gm convert IN OUT", 2, 1, 256, Outcome::Rewritten, 8, 0, false, black_white},
+          {"gm convert IN OUT", 2, 32, 8, Outcome::Rewritten, 8, 0, false, black_white},
+          {pillow_1, 2, 8, 32, Outcome::Rewritten, 8, 0, false, black_white},
+          {pillow_1_top, 2, 16, 16, Outcome::Rewritten, 8, 0, false, black_white},
+          {pillow_1_rle, 2, 32, 8, Outcome::Rewritten, 8, 0, false, black_white},
+          {pillow_1_rle, 2, 1, 256, Outcome::Rewritten, 8, 0, false, black_white},
+          // Maps no encoder here writes: 257 entries of 32 bits, as GIMP
+          // writes indexed images with transparency, and maps starting above
+          // entry 0.
+          {mapped("32 0 257"), 17, 16, 16, Outcome::Rewritten},
+          {mapped("32 5 257 rle"), 256 - 5, 8, 32, Outcome::Rewritten},
+          {mapped("15 3 40 rle"), 17, 256, 1, Outcome::Rewritten},
+          // Damaged: cut short, or pixels past the map.
+          {"pamtotga -cmap16 < IN > OUT", 17, 16, 16, Outcome::Refused, 8, 1},
+          {"gm convert IN OUT", 2, 32, 8, Outcome::Refused, 8, 1, false, black_white},
+          {pillow_1_rle, 2, 32, 8, Outcome::Refused, 8, 27, false, black_white},
+          {mapped("32 0 257 rle"), 17, 16, 16, Outcome::Refused, 8, 2},
+          {mapped("15 0 16"), 17, 16, 16, Outcome::Refused},
       });
 }
 

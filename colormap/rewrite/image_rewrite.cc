@@ -18,7 +18,8 @@ bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::siz
       rewritten = rewrite_lbm(data, size, out);
       break;
     case ImageFormat::Tga:
-      break;  // the loader reads every layout the common encoders write
+      rewritten = rewrite_tga(data, size, out);
+      break;
   }
   // A rewrite the gate would refuse stands for a damaged original: hand the
   // original on, so that it is refused exactly as before.

@@ -8,6 +8,10 @@
 //        and refuses anything but 8 bits per plane (pcx.c:79).
 //   LBM: load_lbm does not skip a CMAP's pad byte (lbm.c:127-132), so an
 //        odd number of colours puts every later chunk one byte off.
+//   TGA: load_tga_pf has room for 256 map entries on the stack (tga.c:280)
+//        but reads them all (tga.c:316), reads no bytes for entries of 8 or
+//        15 bits (tga.c:318-335), so the map is taken for pixels, and refuses
+//        1-bit grey (tga.c:391).
 #pragma once
 
 #include <cstddef>
@@ -26,3 +30,4 @@ bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::siz
 bool rewrite_bmp(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
 bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
 bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
+bool rewrite_tga(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);

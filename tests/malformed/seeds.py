@@ -3,14 +3,18 @@
 accepts, with the entry the tool must produce for each.
 
 Most files come from independent encoders: Pillow (python3-pil), ImageMagick's
-convert with "BMP3:" (imagemagick) and netpbm. The few variants that none of
-them writes (BMP RLE4 and bit fields, 15/16-bit and 32-bit-map TGA, IFF PBM,
-chunk orders, PCX windows) are packed here by hand, and the hand-made files
-that Pillow can read are checked against Pillow's decoding.
+convert with "BMP3:" (imagemagick), GraphicsMagick (graphicsmagick, for 1-bit
+TGA) and netpbm. The few variants that none of them writes (BMP RLE4 and bit
+fields, 16-bit, 32-bit and 257-entry TGA maps, IFF PBM, chunk orders, PCX
+windows) are packed here by hand, and the hand-made files that Pillow can read
+are checked against Pillow's decoding.
 
 The expected entry of an encoder's file is Pillow's decoding of that file
-(netpbm and ImageMagick may reorder a palette); for LBM files, which Pillow
-cannot read, ppmtoilbm is given the palette order with -map.
+(netpbm and ImageMagick may reorder a palette); for TGA maps of 8- or 15-bit
+entries, which Pillow cannot read, that of a copy whose map it can read; for
+Pillow's run-length 1-bit TGA, which Pillow cannot read back, the picture's
+bits; for LBM files, which Pillow cannot read, ppmtoilbm is given the palette
+order with -map.
 
 Usage: seeds.py OUTDIR [--format bmp|lbm|pcx|tga]
 Writes the files, manifest.json and manifest.tsv (file, tab, expect) into
@@ -107,6 +111,18 @@ def pillow_entry(data):
     if im.mode in ("P", "L"):
         return bytes(values)
     raise ValueError(f"no palette indices in mode {im.mode}")
+
+
+def pillow_map_entry(data):
+    """Pillow's decoding of a colour-mapped TGA whose map entries it cannot
+    read (8 or 15 bits), through a copy whose entries it can: no index
+    depends on the map."""
+    if data[7] == 15:  # stored in two bytes, as 16-bit entries are
+        return pillow_entry(data[:7] + bytes((16,)) + data[8:])
+    at = 18 + data[0]
+    length = struct.unpack_from("<H", data, 5)[0]
+    wide = bytes(v for v in data[at:at + length] for _ in range(3))
+    return pillow_entry(data[:7] + bytes((24,)) + data[8:at] + wide + data[at + length:])
 
 
 # ---------------------------------------------------------------- encoders
@@ -448,9 +464,9 @@ def tga_rle_line(pixels):
 
 
 def tga_file(image_type, w, h, pixel_bits, lines, map_bits=0, colour_map=b"", map_length=0, descriptor=0,
-             image_id=b""):
+             image_id=b"", first=0):
     """`lines` are the pixel byte strings of each stored line, in file order."""
-    header = struct.pack("<BBBHHBHHHHBB", len(image_id), 1 if map_length else 0, image_type, 0, map_length,
+    header = struct.pack("<BBBHHBHHHHBB", len(image_id), 1 if map_length else 0, image_type, first, map_length,
                          map_bits, 0, 0, w, h, pixel_bits, descriptor)
     body = b"".join(tga_rle_line(line) if image_type & 8 else b"".join(line) for line in lines)
     return header + image_id + colour_map + body
@@ -480,6 +496,16 @@ def hand_tga():
                       tga_file(1, 8, 32, 8, indexed_lines(8, 32, [v % 40 for v in ramp(8, 32)], False), 24,
                                bytes(120), 40),
                       "entry", bytes(v % 40 for v in ramp(8, 32))))
+    # 257 entries of 32 bits, as GIMP writes indexed images with
+    # transparency, one of them from entry 5: the loader keeps 256.
+    map257 = b"".join(bytes((b, g, r, 255)) for r, g, b in palette()) + bytes(4)
+    for image_type, first in ((1, 0), (9, 0), (9, 5)):
+        suffix = ("-rle" if image_type & 8 else "") + (f"-first{first}" if first else "")
+        indices = [min(v + first, 255) for v in pic]
+        seeds.append(Seed(f"hand-map257{suffix}.tga",
+                          tga_file(image_type, 16, 16, 8, indexed_lines(16, 16, indices, False), 32, map257,
+                                   257, descriptor=0x08, first=first),
+                          "entry", bytes(indices), pillow_reads_it=False))
     # 15- and 16-bit true colour, alpha bits in the descriptor.
     lines = [[struct.pack("<H", (x * 2047 + y) & 0x7FFF) for x in range(16)] for y in range(16)]
     seeds.append(Seed("hand-16.tga", tga_file(2, 16, 16, 16, lines, descriptor=0x01), "depth"))
@@ -522,14 +548,31 @@ def encoder_tga(tools):
         norle = () if rle else ("-norle",)
         data = tools.netpbm(run_im, "pamtotga", "-cmap", *norle)
         seeds.append(Seed(f"netpbm-cmap{suffix}.tga", data, "entry", pillow_entry(data)))
-        # 15-bit map entries: the loader reads no map at all and would take it
-        # for pixels.
-        seeds.append(Seed(f"netpbm-cmap16{suffix}.tga", tools.netpbm(run_im, "pamtotga", "-cmap16", *norle),
-                          "refused"))
+        # 15-bit map entries: the loader would read no map at all and take it
+        # for pixels, so the tool hands it 24-bit entries.
+        data = tools.netpbm(run_im, "pamtotga", "-cmap16", *norle)
+        seeds.append(Seed(f"netpbm-cmap16{suffix}.tga", data, "entry", pillow_map_entry(data)))
         grey_im = pillow_image(16, 16, run_pic, grey()).convert("L")
+        # 8-bit map entries, from a grey picture: the same for the loader.
+        data = tools.run(["pamtotga", "-cmap", *norle], stdin=encode_pillow(grey_im, "PPM"))
+        seeds.append(Seed(f"netpbm-cmap-grey{suffix}.tga", data, "entry", pillow_map_entry(data)))
         data = tools.run(["pamtotga", "-mono", *norle], stdin=encode_pillow(grey_im, "PPM"))
         seeds.append(Seed(f"netpbm-mono{suffix}.tga", data, "entry", pillow_entry(data)))
         seeds.append(Seed(f"netpbm-rgb{suffix}.tga", tools.netpbm(im, "pamtotga", "-rgb", *norle), "depth"))
+
+    # 1-bit grey, which the loader refuses: lines packed 8 pixels to a byte,
+    # first in the top bit, padded to whole bytes. Pillow's run-length lines
+    # run on to `width` bytes, of which only the packed ones count.
+    for w, h in ((16, 16), (1, 256), (32, 8)):
+        bits = runs(w, h, 2)
+        mono = Image.new("1", (w, h))
+        mono.putdata([255 * v for v in bits])
+        data = tools.run(["gm", "convert", "pbm:-", "tga:-"], stdin=encode_pillow(mono, "PPM"))
+        seeds.append(Seed(f"gm-mono-{w}x{h}.tga", data, "entry", pillow_entry(data)))
+        data = encode_pillow(mono, "TGA", orientation=1 if w == 32 else -1)
+        seeds.append(Seed(f"pillow-1-{w}x{h}.tga", data, "entry", pillow_entry(data)))
+        seeds.append(Seed(f"pillow-1-{w}x{h}-rle.tga", encode_pillow(mono, "TGA", compression="tga_rle"),
+                          "entry", bytes(bits)))
     return seeds
 
 

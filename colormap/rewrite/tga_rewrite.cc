@@ -1,0 +1,122 @@
+// TGA layouts load_tga_pf refuses or misreads, rebuilt as the ones it reads:
+// uncompressed, 8 bits per pixel, colour-mapped with at most 256 entries of
+// 24 bits, or grey. Stored indices are kept as they are; the loader ignores
+// the map's first-entry field (tga.c:302), so the map is rebuilt from index 0.
+//   More than 256 entries (GIMP's indexed export with transparency) overrun
+//   the loader's 256-entry arrays (tga.c:280, 314-337); 8- and 15-bit entries
+//   (netpbm's pamtotga -cmap on grey, -cmap16) read no bytes at all
+//   (tga.c:318-335); 1-bit grey (GraphicsMagick for black and white, Pillow's
+//   mode "1") is refused (tga.c:390-394).
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "colormap/formats/bytes.h"
+#include "colormap/formats/tga_layout.h"
+#include "colormap/gate/gate_reader.h"
+#include "colormap/rewrite/image_rewrite.h"
+
+namespace {
+
+constexpr std::uint64_t kLoaderMapEntries = 256;  // tga.c:280
+
+// One map entry as the loader's 24-bit entries are stored: blue, green, red.
+void put_entry(const unsigned char* entry, std::uint64_t bits, std::vector<unsigned char>* out) {
+  if (bits == 8) {
+    out->insert(out->end(), 3, entry[0]);
+  } else if (bits == 15 || bits == 16) {
+    const unsigned value = static_cast<unsigned>(le16_at(entry));
+    for (unsigned shift = 0; shift <= 10; shift += 5) {
+      const unsigned channel = value >> shift & 0x1F;
+      out->push_back(static_cast<unsigned char>(channel << 3 | channel >> 2));
+    }
+  } else {
+    out->insert(out->end(), entry, entry + 3);  // 24 or 32 bits; alpha dropped
+  }
+}
+
+// Reads the stored bytes of one line from `*at`, raw or run-length encoded
+// (one byte a pixel); a packet must end with its line, as the gate requires.
+bool read_line(const unsigned char* data, std::size_t size, std::size_t* at, bool encoded,
+               unsigned char* line, std::size_t length) {
+  if (!encoded) {
+    if (size - *at < length) return false;
+    std::memcpy(line, data + *at, length);
+    *at += length;
+    return true;
+  }
+  const auto fill = [&](std::uint64_t x, std::uint64_t, const unsigned char* bytes,
+                        std::uint64_t count, bool repeated) {
+    if (repeated) {
+      std::memset(line + x, bytes[0], count);
+    } else {
+      std::memcpy(line + x, bytes, count);
+    }
+  };
+  *at = tga::walk_packets(data, size, *at, length, 1, 1, fill);
+  return *at != 0;
+}
+
+}  // namespace
+
+bool rewrite_tga(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out) {
+  tga::Header h;
+  if (!tga::read_header(data, size, &h) || !tga::layout_known(h)) return false;
+  const bool encoded = tga::is_compressed(h);
+  const bool mapped = h.map_type == 1;
+  const bool mono = !mapped && (h.image_type & 7) == 3 && h.pixel_bits == 1;
+  if (!mapped && !mono) return false;
+  // Right-to-left and interleaved lines, which the loader would not honour.
+  if (h.descriptor & 0xD0) return false;
+  if (!gate_dimensions_ok(h.width, h.height)) return false;
+  // The loader reads these maps itself; such a file was refused for its data.
+  if (mapped && h.map_length <= kLoaderMapEntries &&
+      (h.map_bits == 16 || h.map_bits == 24 || h.map_bits == 32)) {
+    return false;
+  }
+  const std::uint64_t entry_bytes = mapped ? tga::map_entry_bytes(h.map_bits) : 0;
+  const std::uint64_t map_at = tga::kHeaderSize + h.id_length;
+  const std::uint64_t pixels_at = tga::pixels_at(h);
+  if (pixels_at > size) return false;
+
+  // 1-bit lines are packed, first pixel in the top bit, and padded to whole
+  // bytes. Pillow's run-length 1-bit lines run on to `width` bytes, of which
+  // only the packed ones count.
+  const std::size_t packed = static_cast<std::size_t>(mono ? (h.width + 7) / 8 : h.width);
+  const std::size_t stored = mono && encoded ? static_cast<std::size_t>(h.width) : packed;
+  const std::uint64_t entries =
+      mapped ? std::min(h.map_first + h.map_length, kLoaderMapEntries) : 0;
+
+  out->assign(tga::kHeaderSize, 0);
+  (*out)[1] = mapped ? 1 : 0;
+  (*out)[2] = mapped ? 1 : 3;
+  (*out)[5] = static_cast<unsigned char>(entries);
+  (*out)[6] = static_cast<unsigned char>(entries >> 8);
+  (*out)[7] = mapped ? 24 : 0;
+  std::memcpy(out->data() + 12, data + 12, 4);  // width and height
+  (*out)[16] = 8;
+  (*out)[17] = static_cast<unsigned char>(h.descriptor & tga::kTopToBottom);  // stored order kept
+  for (std::uint64_t i = 0; i < entries; ++i) {
+    if (i < h.map_first) {
+      out->insert(out->end(), 3, 0);  // no pixel may use these
+    } else {
+      put_entry(data + map_at + (i - h.map_first) * entry_bytes, h.map_bits, out);
+    }
+  }
+
+  std::vector<unsigned char> line(stored);
+  std::size_t at = static_cast<std::size_t>(pixels_at);
+  for (std::uint64_t y = 0; y < h.height; ++y) {
+    if (!read_line(data, size, &at, encoded, line.data(), stored)) return false;
+    if (mono) {
+      for (std::size_t x = 0; x < h.width; ++x) out->push_back(line[x / 8] >> (7 - x % 8) & 1);
+      continue;
+    }
+    // An index outside the stored entries names no colour.
+    for (const unsigned char index : line) {
+      if (index < h.map_first || index >= h.map_first + h.map_length) return false;
+    }
+    out->insert(out->end(), line.begin(), line.end());
+  }
+  return true;
+}
