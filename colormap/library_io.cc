@@ -1,10 +1,6 @@
 #include "colormap/library_io.h"
 
-#include <unistd.h>
-
 #include <cstring>
-
-#include "colormap/private_file.h"
 
 namespace {
 
@@ -69,24 +65,21 @@ PACKFILE* open_memory_packfile(MemoryFile* file) {
   return pack_fopen_vtable(&kMemoryVtable, file);
 }
 
-BITMAP* ImageDecoder::decode_lbm(const unsigned char* data, std::size_t size) {
-  // A fresh copy per image: a sealed file cannot be written again.
-  PrivateFile copy;
-  if (memory_files_ != MemoryFiles::Unusable && copy.create_sealed(data, size)) {
-    if (memory_files_ == MemoryFiles::Unknown) {
-      memory_files_ =
-          ::access(copy.path(), R_OK) == 0 ? MemoryFiles::Usable : MemoryFiles::Unusable;
-    }
-    if (memory_files_ == MemoryFiles::Usable) return load_lbm(copy.path(), nullptr);
-  } else if (memory_files_ == MemoryFiles::Unknown) {
-    memory_files_ = MemoryFiles::Unusable;
-  }
-  PrivateFile named;
-  return named.create_in_temporary_folder(data, size) ? load_lbm(named.path(), nullptr) : nullptr;
-}
+namespace {
+
+// Above this a private copy is emptied once decoded, so that one large image
+// does not hold its memory for the rest of the run.
+constexpr std::size_t kKeptCopySize = 64 * 1024;
+
+}  // namespace
 
 BITMAP* ImageDecoder::decode(ImageFormat format, const unsigned char* data, std::size_t size) {
-  if (format == ImageFormat::Lbm) return decode_lbm(data, size);
+  if (format == ImageFormat::Lbm) {
+    if (!lbm_copy_.replace(data, size)) return nullptr;
+    BITMAP* image = load_lbm(lbm_copy_.path(), nullptr);
+    if (size > kKeptCopySize) lbm_copy_.replace(data, 0);
+    return image;
+  }
   MemoryFile file{data, size, 0};
   PACKFILE* packfile = open_memory_packfile(&file);
   if (!packfile) return nullptr;

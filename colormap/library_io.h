@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "colormap/formats/image_format.h"
+#include "colormap/private_file.h"
 
 struct MemoryFile {
   const unsigned char* data = nullptr;
@@ -20,17 +21,14 @@ struct MemoryFile {
 // end-of-file flag set once the last byte has been read.
 PACKFILE* open_memory_packfile(MemoryFile* file);
 
-// Decodes images with the loader for their format. One per run: it learns
-// once whether sealed memory files reach the LBM loader.
+// Decodes images with the loader for their format. One per run: the private
+// file for LBM images is made once and reused.
 class ImageDecoder {
  public:
   // The loaded image, or null when the loader refuses it. The bytes must
-  // have passed the gate.
+  // have passed the gate, and nothing else may read them meanwhile.
   BITMAP* decode(ImageFormat format, const unsigned char* data, std::size_t size);
 
  private:
-  BITMAP* decode_lbm(const unsigned char* data, std::size_t size);
-
-  enum class MemoryFiles { Unknown, Usable, Unusable };
-  MemoryFiles memory_files_ = MemoryFiles::Unknown;
+  PrivateFile lbm_copy_;
 };
