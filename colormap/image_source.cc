@@ -10,15 +10,10 @@ ImageSource::~ImageSource() {
 }
 
 bool ImageSource::open(const char* path) {
-  // Looked at before opening, so that a FIFO is never waited on and a
-  // device never opened; checked again on what was opened, in case the
-  // name was switched meanwhile.
-  struct stat named;
-  if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
-  // Non-blocking, in case the name is switched to a FIFO after the check.
-  // A regular file under another process's lease (a file server's) refuses
-  // such an open rather than wait for the lease to be given up, as a plain
-  // open does; so that case is opened plainly.
+  // Non-blocking, so that a FIFO is never waited on; only a regular file is
+  // then read. A regular file under another process's lease (a file
+  // server's) refuses such an open rather than wait for the lease to be
+  // given up, as a plain open does; so that case is opened plainly.
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
   fd_ = ::open(path, kFlags | O_NONBLOCK);
   if (fd_ < 0 && errno == EWOULDBLOCK) fd_ = ::open(path, kFlags);

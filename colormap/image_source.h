@@ -1,6 +1,6 @@
 // An image row's file, opened once and exactly as named ('#' included: the
 // library's datafile convention is never used). Only a regular file is
-// taken: a FIFO or a device could block the run or never end.
+// read: a FIFO or a device could block the run or never end.
 #pragma once
 
 #include <sys/stat.h>
