@@ -10,6 +10,9 @@
 
 namespace {
 
+// What a rewrite may add to the bytes read: a colour, a pad byte, headers.
+constexpr std::size_t kRewriteSlack = 64 * 1024;
+
 ImageOutcome outcome(ImageOutcome::Kind kind) {
   ImageOutcome result;
   result.kind = kind;
@@ -53,17 +56,19 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
       break;
   }
   const unsigned char* data = run.bytes.data.get();
-  std::size_t length = run.bytes.size;
-  if (!image_passes_gate(data, length, format)) {
+  std::size_t judged = 0;
+  if (!image_passes_gate(data, run.bytes.size, format, &judged)) {
     // A well-formed file the loader would refuse or misread gets an
     // equivalent one that it reads exactly; anything else stays refused.
-    if (!rewrite_for_library(format, data, length, &run.rewritten)) {
+    if (run.rewritten.capacity() == 0) run.rewritten.reserve(run.limits.max_bytes + kRewriteSlack);
+    if (!rewrite_for_library(format, data, run.bytes.size, &run.rewritten, &judged)) {
       return outcome(ImageOutcome::Kind::CannotOpen);
     }
     data = run.rewritten.data();
-    length = run.rewritten.size();
   }
-  BITMAP* image = run.decoder.decode(format, data, length);
+  // Exactly the bytes judged: the loader never needs more, and the private
+  // copy that LBM images need is no larger than that.
+  BITMAP* image = run.decoder.decode(format, data, judged);
   if (!image) return outcome(ImageOutcome::Kind::CannotOpen);
   const ImageOutcome result = read_indices(image);
   destroy_bitmap(image);

@@ -18,9 +18,9 @@ struct ImageRun {
   ImageEntryCache entries;
   ImageDecoder decoder;
   IntakeLimits limits;
-  // Buffers reused from image to image; see ImageBytes.
+  // Buffers reused from image to image, each allocated once; see ImageBytes.
   ImageBytes bytes;
-  std::vector<unsigned char> rewritten;
+  std::vector<unsigned char> rewritten;  // never longer than the bytes read and a little more
 };
 
 // What one image row gives: its entry, or why there is none.

@@ -15,15 +15,10 @@ bool read_more(ImageSource& source, std::size_t want, ImageBytes* bytes) {
 
 Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits& limits,
                      ImageBytes* bytes, ImageSize* size) {
-  // Never more than max_bytes of memory, whatever the file's size; left
-  // uninitialised so that only what is read is touched.
+  if (!bytes->data) bytes->data.reset(new unsigned char[limits.max_bytes]);  // left uninitialised
+  bytes->size = 0;
   const std::size_t capacity =
       static_cast<std::size_t>(std::min<std::uint64_t>(source.left(), limits.max_bytes));
-  if (bytes->capacity < capacity || !bytes->data) {
-    bytes->data.reset(new unsigned char[capacity > 0 ? capacity : 1]);
-    bytes->capacity = capacity;
-  }
-  bytes->size = 0;
   if (!read_more(source, std::min(capacity, limits.first_read), bytes)) return Intake::NoHeader;
   if (!read_image_size(format, bytes->data.get(), bytes->size, size)) return Intake::NoHeader;
   if (size->pixels() != kEntryPixels) return Intake::WrongSize;

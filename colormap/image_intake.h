@@ -18,12 +18,11 @@ struct IntakeLimits {
 };
 
 // A file's first bytes as read: the whole file, or a prefix of `max_bytes`.
-// One buffer serves every image of a run, grown only when a larger file
-// comes: large blocks allocated and freed by turns would let the C library
-// keep them on its heap and let memory creep up image by image.
+// One buffer of `max_bytes` serves every image of a run: blocks of other
+// sizes allocated and freed by turns would stay on the C library's heap and
+// let memory creep up image by image. Only the pages read into are used.
 struct ImageBytes {
   std::unique_ptr<unsigned char[]> data;
-  std::size_t capacity = 0;
   std::size_t size = 0;
 };
 

@@ -49,38 +49,40 @@ inline std::uint64_t row_stride(std::uint64_t width, std::uint64_t bit_count) {
 // within `x_limit` columns and every delta within the picture. Calls
 // fill(row, x, count, value) for a repeated run and copy(row, x, bytes,
 // count) for an absolute one (for RLE4, `bytes` holds two pixels a byte).
+// Returns the offset past the picture's end, or 0 when the stream breaks
+// these rules or is cut short.
 template <class Fill, class Copy>
-bool walk_rle(const unsigned char* data, std::size_t size, std::size_t at, const Header& header,
-              std::uint64_t x_limit, Fill fill, Copy copy) {
+std::size_t walk_rle(const unsigned char* data, std::size_t size, std::size_t at,
+                     const Header& header, std::uint64_t x_limit, Fill fill, Copy copy) {
   const bool rle4 = header.compression == kRle4;
   std::uint64_t x = 0, row = 0;
   for (;;) {
-    if (size - at < 2) return false;
+    if (size - at < 2) return 0;
     const unsigned count = data[at], value = data[at + 1];
     at += 2;
     if (count > 0) {
-      if (x + count > x_limit) return false;
+      if (x + count > x_limit) return 0;
       fill(row, x, count, value);
       x += count;
       continue;
     }
     switch (value) {
       case 0:  // end of line; the last one ends the picture
-        if (++row == header.rows) return true;
+        if (++row == header.rows) return at;
         x = 0;
         break;
       case 1:  // end of picture; the rest stays cleared (bmp.c:704)
-        return true;
+        return at;
       case 2:  // delta
-        if (size - at < 2) return false;
+        if (size - at < 2) return 0;
         x += data[at];
         row += data[at + 1];
         at += 2;
-        if (x > x_limit || row >= header.rows) return false;
+        if (x > x_limit || row >= header.rows) return 0;
         break;
       default: {  // absolute run, padded to whole words
         const std::size_t stored = rle4 ? 2 * ((value + 3) / 4) : value + (value & 1);
-        if (x + value > x_limit || size - at < stored) return false;
+        if (x + value > x_limit || size - at < stored) return 0;
         copy(row, x, data + at, value);
         at += stored;
         x += value;

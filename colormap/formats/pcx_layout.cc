@@ -1,5 +1,6 @@
 #include "colormap/formats/pcx_layout.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "colormap/formats/bytes.h"
@@ -22,10 +23,34 @@ bool read_header(const unsigned char* data, std::size_t size, Header* header) {
   return true;
 }
 
-bool LineReader::next(unsigned char* line, std::uint64_t length) {
+void LineReader::keep_bytes(unsigned char* line, std::uint64_t x, std::uint64_t count,
+                            unsigned char value, const unsigned char* from) const {
+  while (count > 0) {
+    const std::uint64_t plane = x / plane_bytes_, column = x % plane_bytes_;
+    const std::uint64_t in_row = std::min(count, plane_bytes_ - column);
+    if (column < keep_) {
+      const std::uint64_t kept = std::min(in_row, keep_ - column);
+      unsigned char* to = line + plane * keep_ + column;
+      if (from) {
+        std::memcpy(to, from, kept);
+      } else {
+        std::memset(to, value, kept);
+      }
+    }
+    x += in_row;
+    count -= in_row;
+    if (from) from += in_row;
+  }
+}
+
+bool LineReader::next(unsigned char* line, std::uint64_t plane_bytes, unsigned planes,
+                      std::uint64_t keep) {
+  plane_bytes_ = plane_bytes;
+  keep_ = std::min(keep, plane_bytes);
+  const std::uint64_t length = plane_bytes * planes;
   if (!encoded_) {
     if (size_ - at_ < length) return false;
-    if (line) std::memcpy(line, data_ + at_, length);
+    if (line && length > 0) keep_bytes(line, 0, length, 0, data_ + at_);
     at_ += length;
     return true;
   }
@@ -39,7 +64,7 @@ bool LineReader::next(unsigned char* line, std::uint64_t length) {
       if (at_ == size_ || x + count > length) return false;
       value = data_[at_++];
     }
-    if (line) std::memset(line + x, value, count);
+    if (line && count > 0) keep_bytes(line, x, count, value, nullptr);
     x += count;
   }
   return true;

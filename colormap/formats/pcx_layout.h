@@ -42,12 +42,21 @@ class LineReader {
   LineReader(const unsigned char* data, std::size_t size, std::size_t at, bool encoded)
       : data_(data), size_(size), at_(at), encoded_(encoded) {}
 
-  // Decodes the next line of `length` bytes into `line`, or only walks it
-  // when `line` is null.
-  bool next(unsigned char* line, std::uint64_t length);
+  // Decodes the next line: `planes` plane rows of `plane_bytes` each. Keeps
+  // the first `keep` bytes of each plane row, one after the other, in
+  // `line` (planes * keep bytes), or only walks the line when `line` is null:
+  // a line may be far longer than the pixels it holds.
+  bool next(unsigned char* line, std::uint64_t plane_bytes, unsigned planes, std::uint64_t keep);
   std::size_t position() const { return at_; }
 
  private:
+  // Stores `count` bytes of value `value` (or from `from`, when not null) at
+  // offset x of the line, where they fall in kept bytes.
+  void keep_bytes(unsigned char* line, std::uint64_t x, std::uint64_t count, unsigned char value,
+                  const unsigned char* from) const;
+
+  std::uint64_t plane_bytes_ = 0;
+  std::uint64_t keep_ = 0;
   const unsigned char* data_;
   std::size_t size_;
   std::size_t at_;

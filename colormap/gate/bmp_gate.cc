@@ -37,7 +37,8 @@ bool bmp_passes_gate(GateReader& in) {
     // The loader bounds neither x nor y; its only guard (bmp.c:504) acts
     // after a run has been written.
     const auto none = [](auto...) {};
-    return bmp::walk_rle(in.data(), in.size(), in.offset(), header, header.width, none, none);
+    return in.skip_to(
+        bmp::walk_rle(in.data(), in.size(), in.offset(), header, header.width, none, none));
   }
   // Rows are read in whole 4-byte groups, the last row's padding included
   // (bmp.c:191, 218, 247); a group cut short by the end reads as all ones.

@@ -16,6 +16,9 @@ class GateReader {
   bool be32(std::uint64_t* value);
   // Consumes `count` bytes, which must all exist.
   bool skip(std::uint64_t count);
+  // Moves on to `offset`, past what a walk over the bytes consumed; false
+  // (for a walk that failed) when it is 0.
+  bool skip_to(std::uint64_t offset);
   // True once the last byte has been consumed: the packfile layer's notion
   // of the end, which the LBM loader tests between chunks.
   bool at_end() const { return offset_ >= size_; }

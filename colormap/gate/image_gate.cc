@@ -31,14 +31,21 @@ bool GateReader::skip(std::uint64_t count) {
   return true;
 }
 
+bool GateReader::skip_to(std::uint64_t offset) {
+  if (offset == 0 || offset < offset_ || offset > size_) return false;
+  offset_ = offset;
+  return true;
+}
+
 bool gate_dimensions_ok(std::uint64_t width, std::uint64_t height) {
   // Each factor is capped first so that the product cannot wrap.
   return width >= 1 && height >= 1 && width <= kMaxGatePixels && height <= kMaxGatePixels &&
          width * height <= kMaxGatePixels;
 }
 
-bool image_passes_gate(const unsigned char* data, std::size_t size, ImageFormat format) {
-  GateReader in(data, size);
+namespace {
+
+bool format_passes_gate(GateReader& in, ImageFormat format) {
   switch (format) {
     case ImageFormat::Bmp:
       return bmp_passes_gate(in);
@@ -50,4 +57,14 @@ bool image_passes_gate(const unsigned char* data, std::size_t size, ImageFormat 
       return tga_passes_gate(in);
   }
   return false;
+}
+
+}  // namespace
+
+bool image_passes_gate(const unsigned char* data, std::size_t size, ImageFormat format,
+                       std::size_t* judged) {
+  GateReader in(data, size);
+  const bool passes = format_passes_gate(in, format);
+  if (judged) *judged = static_cast<std::size_t>(in.offset());
+  return passes;
 }

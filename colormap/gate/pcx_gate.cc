@@ -17,7 +17,7 @@ bool pcx_passes_gate(GateReader& in) {
 
   pcx::LineReader lines(in.data(), in.size(), pcx::kHeaderSize, true);
   for (std::uint64_t y = 0; y < header.height; ++y) {
-    if (!lines.next(nullptr, pcx::line_bytes(header))) return false;
+    if (!lines.next(nullptr, header.bytes_per_line, header.planes, 0)) return false;
   }
-  return true;
+  return in.skip_to(lines.position());
 }

@@ -38,8 +38,8 @@ bool tga_passes_gate(GateReader& in) {
   if (!in.skip(tga::pixels_at(header))) return false;
   if (tga::is_compressed(header)) {
     const auto none = [](auto...) {};
-    return tga::walk_packets(in.data(), in.size(), in.offset(), header.width, header.height,
-                             bytes_per_pixel, none) != 0;
+    return in.skip_to(tga::walk_packets(in.data(), in.size(), in.offset(), header.width,
+                                        header.height, bytes_per_pixel, none));
   }
   // Raw reads stop quietly at the end of the file (tga.c:33-36) and leave the
   // rest of the bitmap uninitialised.

@@ -33,7 +33,7 @@ bool decode_rle8(const unsigned char* data, std::size_t size, std::size_t at,
     for (std::uint64_t i = 0; i < count && x + i < width; ++i)
       pixels[row * stride + x + i] = bytes[i];
   };
-  return bmp::walk_rle(data, size, at, header, stride, fill, copy);
+  return bmp::walk_rle(data, size, at, header, stride, fill, copy) != 0;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include "colormap/gate/image_gate.h"
 
 bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::size_t size,
-                         std::vector<unsigned char>* out) {
+                         std::vector<unsigned char>* out, std::size_t* judged) {
   out->clear();
   if (size == 0) return false;
   bool rewritten = false;
@@ -23,7 +23,7 @@ bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::siz
   }
   // A rewrite the gate would refuse stands for a damaged original: hand the
   // original on, so that it is refused exactly as before.
-  if (rewritten) rewritten = image_passes_gate(out->data(), out->size(), format);
+  if (rewritten) rewritten = image_passes_gate(out->data(), out->size(), format, judged);
   if (!rewritten) out->clear();
   return rewritten;
 }

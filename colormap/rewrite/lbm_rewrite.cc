@@ -28,9 +28,13 @@ bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsign
   const std::size_t form_end = static_cast<std::size_t>(8 + form_length);
 
   out->assign(data, data + 12);
-  bool mended = false;
+  // The loader stops once it has a colour map and a body; those two and the
+  // header are all it reads. Every other chunk it skips unread
+  // (lbm.c:266-270), so it is left out, as is a later map: a long chunk
+  // would only cost memory.
+  bool mended = false, have_map = false, have_body = false;
   std::size_t at = 12;
-  while (at < form_end) {
+  while (at < form_end && !(have_map && have_body)) {
     if (form_end - at < kChunkHeader) return false;
     const unsigned char* chunk = data + at;
     const std::uint64_t length = be32_at(chunk + 4);
@@ -39,19 +43,22 @@ bool rewrite_lbm(const unsigned char* data, std::size_t size, std::vector<unsign
     // The pad byte of the form's last chunk may be missing.
     const std::size_t next = payload + static_cast<std::size_t>(length + (length & 1));
     const std::size_t chunk_end = next < form_end ? next : form_end;
-    if (is_id(chunk, "CMAP") && (length & 1)) {
+    const bool map = is_id(chunk, "CMAP");
+    if (map && (length & 1)) {
       if (length % 3 != 0 || length / 3 >= kMaxColours) return false;
+      mended = true;
+    }
+    if (map && !have_map && (length & 1)) {
       const std::size_t header_at = out->size();
       out->insert(out->end(), chunk, chunk + kChunkHeader + length);
       out->insert(out->end(), 3, 0);
       put_be32(out, header_at + 4, length + 3);
-      mended = true;
-    } else if (is_id(chunk, "BMHD") || is_id(chunk, "CMAP") || is_id(chunk, "BODY")) {
-      // Every other chunk the loader skips unread (lbm.c:266-270), so it
-      // is left out: a long one would only cost memory.
+    } else if (is_id(chunk, "BMHD") || (map && !have_map) || (is_id(chunk, "BODY") && !have_body)) {
       out->insert(out->end(), chunk, data + chunk_end);
       if (chunk_end - at < kChunkHeader + length + (length & 1)) out->push_back(0);
     }
+    have_map = have_map || map;
+    have_body = have_body || is_id(chunk, "BODY");
     at = next;
   }
   if (!mended) return false;

@@ -39,22 +39,22 @@ bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsign
   if (!(deep && !header.encoded) && !pcx::is_packed(header)) return false;
   if (bytes_per_line * 8 < width * bits) return false;
 
-  const std::size_t line_bytes = pcx::line_bytes(header);
-  std::vector<unsigned char> line(line_bytes);
+  // Only the bytes that hold pixels of each plane row are kept.
+  const std::size_t kept = static_cast<std::size_t>(deep ? width : (width * bits + 7) / 8);
+  std::vector<unsigned char> line(kept * planes);
   pcx::LineReader in(data, size, pcx::kHeaderSize, header.encoded);
   out->assign(data, data + pcx::kHeaderSize);
   (*out)[2] = 1;
 
   if (deep) {
-    // Each plane's line keeps only the bytes the loader puts in the bitmap:
-    // a 256-pixel image may claim lines of up to 64 KiB.
-    const std::size_t kept = static_cast<std::size_t>(width);
+    // Lines of only the bytes the loader puts in the bitmap: a 256-pixel
+    // image may claim lines of up to 64 KiB.
     (*out)[66] = static_cast<unsigned char>(kept);
     (*out)[67] = static_cast<unsigned char>(kept >> 8);
     for (std::uint64_t y = 0; y < height; ++y) {
-      if (!in.next(line.data(), line_bytes)) return false;
+      if (!in.next(line.data(), bytes_per_line, planes, kept)) return false;
       for (unsigned plane = 0; plane < planes; ++plane) {
-        encode_line(line.data() + plane * bytes_per_line, kept, out);
+        encode_line(line.data() + plane * kept, kept, out);
       }
     }
     // The 256-colour palette, marker first, right after the pixels, where
@@ -79,12 +79,12 @@ bool rewrite_pcx(const unsigned char* data, std::size_t size, std::vector<unsign
   const unsigned per_byte = 8 / bits;
   const unsigned mask = (1u << bits) - 1;
   for (std::uint64_t y = 0; y < height; ++y) {
-    if (!in.next(line.data(), line_bytes)) return false;
+    if (!in.next(line.data(), bytes_per_line, planes, kept)) return false;
     for (std::size_t x = 0; x < width; ++x) {
       const unsigned shift = 8 - bits * (1 + x % per_byte);
       unsigned index = 0;
       for (unsigned plane = 0; plane < planes; ++plane) {
-        const unsigned sample = line[plane * bytes_per_line + x / per_byte] >> shift & mask;
+        const unsigned sample = line[plane * kept + x / per_byte] >> shift & mask;
         index |= sample << (plane * bits);
       }
       indices[x] = static_cast<unsigned char>(index);
