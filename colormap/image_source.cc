@@ -10,14 +10,12 @@ ImageSource::~ImageSource() {
 }
 
 bool ImageSource::open(const char* path) {
-  // Looked at before opening, so that a FIFO's writer is never woken and a
-  // device never opened; the open is still non-blocking, in case the name
-  // is switched to a FIFO meanwhile, and what was opened is checked again.
-  // A regular file under another process's lease (a file server's) refuses
-  // a non-blocking open rather than wait for the lease to be given up, as a
-  // plain open does; so that case is opened plainly.
-  struct stat named;
-  if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  // Non-blocking, so that a FIFO is never waited on; only a regular file is
+  // then read. (A writer waiting on the FIFO is let go and finds no reader,
+  // as when any reader goes away, rather than wait for ever.) A regular
+  // file under another process's lease (a file server's) refuses such an
+  // open rather than wait for the lease to be given up, as a plain open
+  // does; so that case is opened plainly.
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
   fd_ = ::open(path, kFlags | O_NONBLOCK);
   if (fd_ < 0 && errno == EWOULDBLOCK) fd_ = ::open(path, kFlags);
