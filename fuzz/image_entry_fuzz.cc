@@ -10,7 +10,8 @@
 // in several blocks and those past the intake's cap, which a file of a few
 // KiB cannot.
 //
-// While a row is judged, no file may grow past 8 MiB: a private copy that
+// Inputs follow one another as the rows of one list do, with the run's
+// buffers reused. While a row is judged, no file may grow past 8 MiB: a private copy that
 // follows the bytes read rather than the image ends the run with SIGXFSZ,
 // which libFuzzer reports. Start with -malloc_limit_mb=8 to bound the
 // heap too, and -timeout to catch time that is not linear in the bytes read.
@@ -104,7 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ImageFormat format;
   if (!image_format_of(path.c_str(), &format)) std::abort();
   const struct stat no_output = {};
-  ImageRun run;
+  // One run's state for all inputs, as for the rows of one list: the
+  // buffers carry over from one image to the next. The entries do not,
+  // since every input reuses the same four file names.
+  static ImageRun run;
+  run.entries = ImageEntryCache();
   set_file_size_limit(kMaxFileSize);
   const ImageOutcome outcome = read_image_entry(path.c_str(), format, no_output, run);
   set_file_size_limit(RLIM_INFINITY);
