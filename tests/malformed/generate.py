@@ -32,7 +32,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 
 import seeds as seed_maker  # noqa: E402
 
-# The harness reads its first byte as the format; see fuzz/image_gate_fuzz.cc.
+# The harness reads its first byte as the format; see fuzz/image_entry_fuzz.cc.
 FUZZ_SELECTOR = {"bmp": 0, "lbm": 1, "pcx": 2, "tga": 3}
 
 BYTE_VALUES = [0, 1, 2, 3, 4, 7, 8, 9, 10, 11, 12, 15, 16, 17, 24, 31, 32, 33, 0x3F, 0x7F, 0x80, 0xC0, 0xC1, 0xFE,

@@ -18,7 +18,7 @@ With --valgrind N, up to N of the files (every seed, every file the tool
 accepted, then an even spread of the rest) also run under
 valgrind --error-exitcode=99, which must report nothing.
 
-Usage: replay.py BINARY [--valgrind N] [--corpus DIR] [--jobs N]
+Usage: replay.py BINARY [--valgrind N] [--corpus DIR] [--jobs N] [--every K]
 Without --corpus, generate.py writes a fresh corpus into the temporary folder.
 """
 
@@ -148,6 +148,8 @@ def main():
     parser.add_argument("--valgrind", type=int, default=0, metavar="N")
     parser.add_argument("--corpus", type=pathlib.Path)
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--every", type=int, default=1, metavar="K",
+                        help="every seed, but only every K-th of the other files (for slow builds)")
     args = parser.parse_args()
     binary = str(pathlib.Path(args.binary).resolve())
 
@@ -160,6 +162,7 @@ def main():
             subprocess.run(["/usr/bin/python3", str(HERE / "generate.py"), str(corpus)], check=True)
         corpus = corpus.resolve()
         records = json.loads((corpus / "manifest.json").read_text())
+        records = [r for i, r in enumerate(records) if r["kind"] == "seed" or i % args.every == 0]
         scratch = work / "runs"
         scratch.mkdir()
         seeds = {r["file"]: r for r in records if r["kind"] == "seed"}
