@@ -22,8 +22,9 @@
 // For a file the gate refused: returns true and fills `out` with an equivalent file that
 // passes the gate and that the library's loader reads exactly, when the file at data/size is a
 // well-formed image that the loader would refuse or misread; `judged` receives what the gate
-// gives for `out`. Returns false (out cleared) when the file is malformed under its own
-// format's rules, so it is refused as before.
+// gives for `out`. Returns false (out cleared) when the part of the file the loader reads is
+// malformed under its own format's rules, so it is refused as before; what follows that part
+// is not looked at, as the gate does not look at it either.
 bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::size_t size,
                          std::vector<unsigned char>* out, std::size_t* judged = nullptr);
 
