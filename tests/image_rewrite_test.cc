@@ -324,8 +324,9 @@ TEST_F(RewriteTest, Lbm) {
 
 TEST_F(RewriteTest, Tga) {
   const auto mapped = [](const char* arguments) {
-    return std::string("/usr/bin/python3 - IN OUT ") + arguments +
-           " < '" MKCOLORMAP_SOURCE_DIR "/tests/write_mapped_tga.py'";
+    return std::string("/usr/bin/python3 '" MKCOLORMAP_SOURCE_DIR
+                       "/tests/write_mapped_tga.py' IN OUT ") +
+           arguments;
   };
   const char* pillow_1 =
       "/usr/bin/python3 -c \"import sys; from PIL import Image; "

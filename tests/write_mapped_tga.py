@@ -12,10 +12,15 @@ stored bottom-up, raw or, with "rle", as run-length packets that end with
 their line.
 """
 
+import pathlib
 import struct
 import sys
 
 from PIL import Image
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent / "malformed"))
+import seeds  # noqa: E402
 
 
 def entry(rgb, bits):
@@ -26,20 +31,7 @@ def entry(rgb, bits):
 
 
 def rle_line(line):
-    out = bytearray()
-    x = 0
-    while x < len(line):
-        n = 1
-        while x + n < len(line) and line[x + n] == line[x] and n < 128:
-            n += 1
-        if n > 1:
-            out += bytes((0x80 | (n - 1), line[x]))
-        else:
-            while x + n < len(line) and n < 128 and line[x + n] != line[x + n - 1]:
-                n += 1
-            out += bytes((n - 1,)) + line[x:x + n]
-        x += n
-    return bytes(out)
+    return seeds.tga_rle_line([line[x:x + 1] for x in range(len(line))])
 
 
 def main(argv):

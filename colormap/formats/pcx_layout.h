@@ -31,9 +31,6 @@ inline bool is_packed(const Header& h) {
   return (h.bits == 1 || h.bits == 2 || h.bits == 4) && h.planes >= 1 && h.bits * h.planes <= 8;
 }
 
-// The bytes of one scan line, all planes.
-inline std::uint64_t line_bytes(const Header& h) { return h.bytes_per_line * h.planes; }
-
 // Reads scan lines one at a time from raw or run-length data. A run must end
 // with its line: the loader cuts one that crosses the end (pcx.c:126) and so
 // shifts every later line.
