@@ -46,12 +46,17 @@ ImageOutcome read_indices(BITMAP* image) {
 // Header and size, gate, rewrite where needed, the library's loader: each
 // judges the one copy read, so a file switched meanwhile cannot slip past.
 ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
-  ImageSize size;
-  switch (take_in_image(source, format, run.limits, &run.bytes, &size)) {
+  ImageHeader header;
+  switch (take_in_image(source, format, run.limits, &run.bytes, &header)) {
     case Intake::NoHeader:
       return outcome(ImageOutcome::Kind::CannotOpen);
     case Intake::WrongSize:
-      return wrong_size(size);
+      return wrong_size(header.size);
+    case Intake::WrongDepth: {
+      ImageOutcome result = outcome(ImageOutcome::Kind::WrongDepth);
+      result.depth = header.depth;
+      return result;
+    }
     case Intake::Bytes:
       break;
   }

@@ -38,8 +38,10 @@ bool tga_size(const unsigned char* data, std::size_t size, ImageSize* image_size
 
 }  // namespace
 
-bool read_image_size(ImageFormat format, const unsigned char* data, std::size_t size,
-                     ImageSize* image_size) {
+bool read_image_header(ImageFormat format, const unsigned char* data, std::size_t size,
+                       ImageHeader* header) {
+  header->depth = 0;
+  ImageSize* image_size = &header->size;
   switch (format) {
     case ImageFormat::Bmp:
       return bmp_size(data, size, image_size);

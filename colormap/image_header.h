@@ -16,8 +16,17 @@ struct ImageSize {
 // The pixels of one entry.
 constexpr std::uint64_t kEntryPixels = 256;
 
+// What a header states: the size, and for a layout that no loader reads as
+// a paletted image (deep ILBM, 32-bit PCX, grey-and-alpha TGA) its depth,
+// so that such an image is named by its size, then by its depth, without
+// being decoded. `depth` is 0 where decoding tells the depth.
+struct ImageHeader {
+  ImageSize size;
+  int depth = 0;
+};
+
 // Reads the header of a file of `format` from its first bytes. False when
 // they hold no header of a layout the tool reads (as the library does, or
 // once rewritten); such a file cannot be opened as an image.
-bool read_image_size(ImageFormat format, const unsigned char* data, std::size_t size,
-                     ImageSize* image_size);
+bool read_image_header(ImageFormat format, const unsigned char* data, std::size_t size,
+                       ImageHeader* header);

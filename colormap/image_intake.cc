@@ -14,14 +14,15 @@ bool read_more(ImageSource& source, std::size_t want, ImageBytes* bytes) {
 }  // namespace
 
 Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits& limits,
-                     ImageBytes* bytes, ImageSize* size) {
+                     ImageBytes* bytes, ImageHeader* header) {
   if (!bytes->data) bytes->data.reset(new unsigned char[limits.max_bytes]);  // left uninitialised
   bytes->size = 0;
   const std::size_t capacity =
       static_cast<std::size_t>(std::min<std::uint64_t>(source.left(), limits.max_bytes));
   if (!read_more(source, std::min(capacity, limits.first_read), bytes)) return Intake::NoHeader;
-  if (!read_image_size(format, bytes->data.get(), bytes->size, size)) return Intake::NoHeader;
-  if (size->pixels() != kEntryPixels) return Intake::WrongSize;
+  if (!read_image_header(format, bytes->data.get(), bytes->size, header)) return Intake::NoHeader;
+  if (header->size.pixels() != kEntryPixels) return Intake::WrongSize;
+  if (header->depth != 0) return Intake::WrongDepth;
   if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
   return Intake::Bytes;
 }

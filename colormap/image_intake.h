@@ -26,11 +26,12 @@ struct ImageBytes {
   std::size_t size = 0;
 };
 
-enum class Intake { Bytes, WrongSize, NoHeader };
+enum class Intake { Bytes, WrongSize, WrongDepth, NoHeader };
 
 // Reads from `source` and returns Bytes (filling `bytes`) for a 256-pixel
-// image, WrongSize for any other size, NoHeader (also on a read error) when
-// the first bytes hold no header the tool reads. `size` receives the
-// header's size whenever there is one.
+// image, WrongSize for any other size, WrongDepth for a 256-pixel image whose
+// header states a depth no loader reads, NoHeader (also on a read error) when
+// the first bytes hold no header the tool reads. `header` receives the
+// header whenever there is one.
 Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits& limits,
-                     ImageBytes* bytes, ImageSize* size);
+                     ImageBytes* bytes, ImageHeader* header);
