@@ -62,6 +62,7 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
   }
   const unsigned char* data = run.bytes.data.get();
   std::size_t judged = 0;
+  ImageFormat loaded_as = format;
   if (!image_passes_gate(data, run.bytes.size, format, &judged)) {
     // A well-formed file the loader would refuse or misread gets an
     // equivalent one that it reads exactly; anything else stays refused.
@@ -70,10 +71,10 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
       return outcome(ImageOutcome::Kind::CannotOpen);
     }
     data = run.rewritten.data();
+    loaded_as = library_format(format);
   }
-  // Exactly the bytes judged: the loader never needs more, and the private
-  // copy that LBM images need is no larger than that.
-  BITMAP* image = run.decoder.decode(format, data, judged);
+  // Exactly the bytes judged: the loader never needs more.
+  BITMAP* image = decode_image(loaded_as, data, judged);
   if (!image) return outcome(ImageOutcome::Kind::CannotOpen);
   const ImageOutcome result = read_indices(image);
   destroy_bitmap(image);
@@ -88,14 +89,9 @@ ImageOutcome read_image_entry(const char* path, ImageFormat format, const struct
   if (!source.open(path)) return outcome(ImageOutcome::Kind::CannotOpen);
   const struct stat& file = source.file_stat();
   if (same_regular_file(file, output)) return outcome(ImageOutcome::Kind::IsOutput);
-  if (const ImageEntryCache::Entry* entry = run.entries.find(file, format)) {
-    ImageOutcome result = outcome(ImageOutcome::Kind::Entry);
-    result.entry = *entry;
-    return result;
-  }
-  const ImageOutcome result = judge(source, format, run);
-  if (result.kind == ImageOutcome::Kind::Entry) run.entries.remember(file, format, result.entry);
-  return result;
+  // Read anew on every row, even a file named before: a file rewritten
+  // within one timestamp tick, or through a shared mapping, keeps its times.
+  return judge(source, format, run);
 }
 
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams,

@@ -4,10 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <vector>
 
 #include "colormap/formats/image_format.h"
-#include "colormap/image_entry_cache.h"
 #include "colormap/image_header.h"
 #include "colormap/image_intake.h"
 #include "colormap/library_io.h"
@@ -15,8 +15,6 @@
 
 // What the image rows of one run share.
 struct ImageRun {
-  ImageEntryCache entries;
-  ImageDecoder decoder;
   IntakeLimits limits;
   // Buffers reused from image to image, each allocated once; see ImageBytes.
   ImageBytes bytes;
@@ -29,7 +27,7 @@ struct ImageOutcome {
   Kind kind = Kind::CannotOpen;
   ImageSize size;  // for WrongSize
   int depth = 0;   // for WrongDepth
-  ImageEntryCache::Entry entry = {};
+  std::array<unsigned char, 256> entry = {};
 };
 
 // Opens, reads, checks and decodes the image at `path`, exactly as written,

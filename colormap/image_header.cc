@@ -14,10 +14,11 @@ bool bmp_size(const unsigned char* data, std::size_t size, ImageSize* image_size
   return true;
 }
 
-bool lbm_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+bool lbm_size(const unsigned char* data, std::size_t size, ImageSize* image_size, int* depth) {
   lbm::Header header;
   if (!lbm::read_header(data, size, &header) || !lbm::layout_known(header)) return false;
   *image_size = ImageSize{header.width, header.height};
+  if (lbm::is_deep(header)) *depth = static_cast<int>(header.planes);
   return true;
 }
 
@@ -46,7 +47,7 @@ bool read_image_header(ImageFormat format, const unsigned char* data, std::size_
     case ImageFormat::Bmp:
       return bmp_size(data, size, image_size);
     case ImageFormat::Lbm:
-      return lbm_size(data, size, image_size);
+      return lbm_size(data, size, image_size, &header->depth);
     case ImageFormat::Pcx:
       return pcx_size(data, size, image_size);
     case ImageFormat::Tga:

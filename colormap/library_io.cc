@@ -65,21 +65,7 @@ PACKFILE* open_memory_packfile(MemoryFile* file) {
   return pack_fopen_vtable(&kMemoryVtable, file);
 }
 
-namespace {
-
-// Above this a private copy is emptied once decoded, so that one large image
-// does not hold its memory for the rest of the run.
-constexpr std::size_t kKeptCopySize = 64 * 1024;
-
-}  // namespace
-
-BITMAP* ImageDecoder::decode(ImageFormat format, const unsigned char* data, std::size_t size) {
-  if (format == ImageFormat::Lbm) {
-    if (!lbm_copy_.replace(data, size)) return nullptr;
-    BITMAP* image = load_lbm(lbm_copy_.path(), nullptr);
-    if (size > kKeptCopySize) lbm_copy_.replace(data, 0);
-    return image;
-  }
+BITMAP* decode_image(ImageFormat format, const unsigned char* data, std::size_t size) {
   MemoryFile file{data, size, 0};
   PACKFILE* packfile = open_memory_packfile(&file);
   if (!packfile) return nullptr;
@@ -95,7 +81,7 @@ BITMAP* ImageDecoder::decode(ImageFormat format, const unsigned char* data, std:
       image = load_tga_pf(packfile, nullptr);
       break;
     case ImageFormat::Lbm:
-      break;
+      break;  // read only by name: rewritten first
   }
   pack_fclose(packfile);
   return image;

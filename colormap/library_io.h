@@ -1,6 +1,5 @@
-// The library's loaders, fed from memory: BMP, PCX and TGA through a
-// read-only packfile over the bytes, LBM (which the library reads only by
-// path) through a private file holding them.
+// The library's loaders, fed from memory through a read-only packfile over
+// the bytes. LBM pictures reach them rewritten as BMP.
 #pragma once
 
 #include <allegro.h>
@@ -8,7 +7,6 @@
 #include <cstddef>
 
 #include "colormap/formats/image_format.h"
-#include "colormap/private_file.h"
 
 struct MemoryFile {
   const unsigned char* data = nullptr;
@@ -21,14 +19,7 @@ struct MemoryFile {
 // end-of-file flag set once the last byte has been read.
 PACKFILE* open_memory_packfile(MemoryFile* file);
 
-// Decodes images with the loader for their format. One per run: the private
-// file for LBM images is made once and reused.
-class ImageDecoder {
- public:
-  // The loaded image, or null when the loader refuses it. The bytes must
-  // have passed the gate, and nothing else may read them meanwhile.
-  BITMAP* decode(ImageFormat format, const unsigned char* data, std::size_t size);
-
- private:
-  PrivateFile lbm_copy_;
-};
+// Decodes an image with the loader for `format` (BMP, PCX or TGA): the
+// loaded image, or null when the loader refuses it. The bytes must have
+// passed the gate.
+BITMAP* decode_image(ImageFormat format, const unsigned char* data, std::size_t size);

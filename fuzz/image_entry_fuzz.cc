@@ -106,10 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!image_format_of(path.c_str(), &format)) std::abort();
   const struct stat no_output = {};
   // One run's state for all inputs, as for the rows of one list: the
-  // buffers carry over from one image to the next. The entries do not,
-  // since every input reuses the same four file names.
+  // buffers carry over from one image to the next.
   static ImageRun run;
-  run.entries = ImageEntryCache();
   set_file_size_limit(kMaxFileSize);
   const ImageOutcome outcome = read_image_entry(path.c_str(), format, no_output, run);
   set_file_size_limit(RLIM_INFINITY);

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,7 +16,7 @@
 
 namespace {
 
-class ImageEntryCacheTest : public ::testing::Test {
+class ImageEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = ::testing::TempDir() + "image_entry_test.XXXXXX";
@@ -37,34 +39,40 @@ class ImageEntryCacheTest : public ::testing::Test {
   std::string folder_;
 };
 
-TEST_F(ImageEntryCacheTest, AFileIsKnownUntilItChanges) {
-  ImageEntryCache cache;
-  ImageEntryCache::Entry entry;
-  for (std::size_t i = 0; i < entry.size(); ++i) entry[i] = static_cast<unsigned char>(255 - i);
-  const std::string path = write("a.pcx", "first");
-  const std::string other = write("b.pcx", "first");
-  const std::string link = folder_ + "/link.pcx";
-  ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
-  cache.remember(stat_of(path), ImageFormat::Pcx, entry);
+// An uncompressed 16 x 16 8-bit grey TGA whose pixels are all `value`.
+std::string flat_tga(unsigned char value) {
+  std::string file(18, '\0');
+  file[2] = 3;
+  file[12] = file[14] = 16;
+  file[16] = 8;
+  return file + std::string(256, static_cast<char>(value));
+}
 
-  const ImageEntryCache::Entry* found = cache.find(stat_of(path), ImageFormat::Pcx);
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(*found, entry);
-  // The same bytes in another file are another file.
-  EXPECT_EQ(cache.find(stat_of(other), ImageFormat::Pcx), nullptr);
-  // A hard link is the same file, but not under another format.
-  EXPECT_NE(cache.find(stat_of(link), ImageFormat::Pcx), nullptr);
-  EXPECT_EQ(cache.find(stat_of(link), ImageFormat::Tga), nullptr);
+// A row names its file again after the file changed in ways its times do
+// not show: each row must see the bytes of its own moment.
+TEST_F(ImageEntryTest, AFileNamedAgainIsReadAgain) {
+  const std::string path = write("a.tga", flat_tga(0x11));
+  const struct stat output = {};
+  ImageRun run;
+  ASSERT_EQ(read_image_entry(path.c_str(), ImageFormat::Tga, output, run).entry[0], 0x11);
 
-  // Rewritten with the same size, and then even with its times put back:
-  // the status-change time still tells.
+  // Rewritten in place with the same size, its times then put back, as a
+  // kernel with coarse timestamps would leave them.
   const struct stat before = stat_of(path);
-  write("a.pcx", "other");
-  EXPECT_EQ(cache.find(stat_of(path), ImageFormat::Pcx), nullptr);
+  write("a.tga", flat_tga(0x22));
   const struct timespec times[2] = {before.st_atim, before.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  EXPECT_EQ(stat_of(path).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-  EXPECT_EQ(cache.find(stat_of(path), ImageFormat::Pcx), nullptr);
+  EXPECT_EQ(read_image_entry(path.c_str(), ImageFormat::Tga, output, run).entry[255], 0x22);
+
+  // Written through a shared mapping made writable before: no time moves.
+  const int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  void* mapped = mmap(nullptr, 18 + 256, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  ::close(fd);
+  std::memset(static_cast<char*>(mapped) + 18, 0x33, 256);
+  EXPECT_EQ(read_image_entry(path.c_str(), ImageFormat::Tga, output, run).entry[0], 0x33);
+  munmap(mapped, 18 + 256);
 }
 
 // An uncompressed 16 x 16 8-bit grey TGA whose pixel i is i.
@@ -79,7 +87,7 @@ std::string grey_tga() {
 }
 
 // What a row names, end to end through the one pipeline every image row takes.
-TEST_F(ImageEntryCacheTest, RowsAreJudgedByTheirOwnPathAndExtension) {
+TEST_F(ImageEntryTest, RowsAreJudgedByTheirOwnPathAndExtension) {
   const std::string image = write("tile#1.tga", grey_tga());
   // A hostile datafile where the library's "file#object" convention would
   // look; the row's path names the image itself.

@@ -1,4 +1,5 @@
 #include "colormap/gate/image_gate.h"
+#include "colormap/library_io.h"
 #include "colormap/rewrite/image_rewrite.h"
 #include "colormap/rows.h"
 
@@ -499,7 +500,36 @@ Bytes byterun_rows(int row_bytes, int rows, unsigned char value = 0x5A) {
   return body;
 }
 
-class LbmGate : public GateTest {};
+// Every ILBM and PBM picture is decoded by the tool and handed to the
+// library as an 8-bit BMP: the indices it loads, or none when refused.
+class LbmGate : public GateTest {
+ protected:
+  static Bytes loads(const Bytes& file) {
+    Bytes bmp;
+    if (passes(file, "lbm") ||
+        !rewrite_for_library(ImageFormat::Lbm, file.data(), file.size(), &bmp)) {
+      return {};
+    }
+    MemoryFile memory{bmp.data(), bmp.size(), 0};
+    PACKFILE* packfile = open_memory_packfile(&memory);
+    BITMAP* image = load_bmp_pf(packfile, nullptr);
+    pack_fclose(packfile);
+    if (!image) return {};
+    Bytes indices;
+    for (int y = 0; y < image->h; ++y)
+      put(indices, Bytes(image->line[y], image->line[y] + image->w));
+    destroy_bitmap(image);
+    return indices;
+  }
+  static bool refused(const Bytes& file) { return loads(file).empty(); }
+};
+
+// Indices 0 and 255 by the bits of 0x5A: what 8 planes of 0x5A bytes hold.
+Bytes bits_5a(int pixels) {
+  Bytes b;
+  for (int x = 0; x < pixels; ++x) b.push_back(0x5A >> (7 - x % 8) & 1 ? 255 : 0);
+  return b;
+}
 
 TEST_F(LbmGate, WellFormedFilesFromEncodersPass) {
   const auto names = check_encoder_files("lbm");
@@ -507,101 +537,107 @@ TEST_F(LbmGate, WellFormedFilesFromEncodersPass) {
 }
 
 TEST_F(LbmGate, HandMadeBasesPass) {
-  EXPECT_TRUE(
-      passes(lbm("ILBM", 16, 16, 8, 0, cmap() + chunk("BODY", Bytes(16 * 8 * 2, 0x5A))), "lbm"));
-  EXPECT_TRUE(
-      passes(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", byterun_rows(16, 16))), "lbm"));
+  EXPECT_EQ(loads(lbm("ILBM", 16, 16, 8, 0, cmap() + chunk("BODY", Bytes(16 * 8 * 2, 0x5A)))),
+            bits_5a(256));
+  EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", byterun_rows(16, 16)))),
+            Bytes(256, 0x5A));
 }
 
-TEST_F(LbmGate, RefusesEmptyOddPbmAndOversizedImages) {
-  EXPECT_FALSE(
-      passes(lbm("PBM ", 0, 16, 8, 1, cmap() + chunk("BODY", byterun_rows(16, 16))), "lbm"));
-  // Rows padded to 4 bytes are copied into 3-byte bitmap rows.
-  EXPECT_FALSE(passes(lbm("PBM ", 3, 8, 8, 0, cmap() + chunk("BODY", Bytes(4 * 8, 1))), "lbm"));
+TEST_F(LbmGate, RefusesEmptyAndOversizedImagesAndReadsPaddedPbmRows) {
+  EXPECT_TRUE(refused(lbm("PBM ", 0, 16, 8, 1, cmap() + chunk("BODY", byterun_rows(16, 16)))));
+  // An odd PBM row is padded to even length; the pad byte is no pixel.
+  Bytes odd;
+  for (int y = 0; y < 8; ++y) put(odd, {1, 2, 3, 0xEE});
+  Bytes want;
+  for (int y = 0; y < 8; ++y) put(want, {1, 2, 3});
+  EXPECT_EQ(loads(lbm("PBM ", 3, 8, 8, 0, cmap() + chunk("BODY", odd))), want);
   // 4097 x 4097 with one plane; 4096 x 4096 is the largest.
-  // Zero pixels, so that no padding bit is set.
-  EXPECT_FALSE(passes(
-      lbm("ILBM", 4097, 4097, 1, 1, cmap(2) + chunk("BODY", byterun_rows(514, 4097, 0))), "lbm"));
-  EXPECT_TRUE(passes(
-      lbm("ILBM", 4096, 4096, 1, 1, cmap(2) + chunk("BODY", byterun_rows(512, 4096, 0))), "lbm"));
+  EXPECT_TRUE(
+      refused(lbm("ILBM", 4097, 4097, 1, 1, cmap(2) + chunk("BODY", byterun_rows(514, 4097, 0)))));
+  EXPECT_EQ(
+      loads(lbm("ILBM", 4096, 4096, 1, 1, cmap(2) + chunk("BODY", byterun_rows(512, 4096, 0))))
+          .size(),
+      4096u * 4096u);
 }
 
-TEST_F(LbmGate, RefusesColourMapsLongerThan256Colours) {
-  EXPECT_FALSE(
-      passes(lbm("PBM ", 16, 16, 8, 1, cmap(258) + chunk("BODY", byterun_rows(16, 16))), "lbm"));
+TEST_F(LbmGate, ReadsColourMapsOfAnyLength) {
+  // The colours play no part in the entry.
+  for (int colours : {0, 2, 255, 258}) {
+    EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, cmap(colours) + chunk("BODY", byterun_rows(16, 16)))),
+              Bytes(256, 0x5A))
+        << colours;
+  }
 }
 
 TEST_F(LbmGate, RefusesChunksCutShort) {
   const Bytes file = lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", byterun_rows(16, 16)));
-  EXPECT_FALSE(passes(cut(file, 40 + 6), "lbm"));           // inside the CMAP length
-  EXPECT_FALSE(passes(cut(file, 40 + 8 + 700), "lbm"));     // inside the colours
-  EXPECT_FALSE(passes(cut(file, file.size() - 1), "lbm"));  // inside the body
+  EXPECT_TRUE(refused(cut(file, 40 + 6)));           // inside the CMAP length
+  EXPECT_TRUE(refused(cut(file, 40 + 8 + 700)));     // inside the colours
+  EXPECT_TRUE(refused(cut(file, file.size() - 1)));  // inside the body
   // A skipped chunk longer than the rest of the file.
   Bytes junk;
   text(junk, "JUNK");
   be32(junk, 0xFFFFFFF0);
-  EXPECT_FALSE(passes(
-      lbm("PBM ", 16, 16, 8, 1, junk + cmap() + chunk("BODY", byterun_rows(16, 16))), "lbm"));
+  EXPECT_TRUE(
+      refused(lbm("PBM ", 16, 16, 8, 1, junk + cmap() + chunk("BODY", byterun_rows(16, 16)))));
 }
 
 TEST_F(LbmGate, RefusesBodiesThatOverrunTheirChunkOrRow) {
   // Decoding may not go on past the BODY's length into the next chunk.
   Bytes short_body = chunk("BODY", byterun_rows(16, 16));
   short_body[7] -= 2;
-  EXPECT_FALSE(passes(lbm("PBM ", 16, 16, 8, 1, short_body + cmap()), "lbm"));
-  // A literal run and a repeat run past the 16-byte row buffer.
+  EXPECT_TRUE(refused(lbm("PBM ", 16, 16, 8, 1, short_body + cmap())));
+  // A literal run and a repeat run past the 16-byte row.
   Bytes literal = byterun_rows(16, 15);
   put(literal, {16});
   put(literal, 17, 1);
-  EXPECT_FALSE(passes(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", literal)), "lbm"));
+  EXPECT_TRUE(refused(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", literal))));
   Bytes repeat = byterun_rows(16, 15);
   put(repeat, {257 - 8, 1, 257 - 9, 2});
-  EXPECT_FALSE(passes(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", repeat)), "lbm"));
+  EXPECT_TRUE(refused(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", repeat))));
 }
 
-TEST_F(LbmGate, WalksChunksAsTheLoaderDoes) {
-  // The loader reads whole colours of a CMAP and nothing of a BODY beyond
-  // what it decodes; a chunk that follows either is read from there.
+TEST_F(LbmGate, WalksChunksAsAnIffReaderDoes) {
+  // Whatever a CMAP or a BODY holds past what is decoded, the next chunk
+  // starts after its length and pad byte.
   const Bytes body = chunk("BODY", byterun_rows(16, 16));
-  EXPECT_FALSE(passes(lbm("PBM ", 16, 16, 8, 1, chunk("CMAP", Bytes(8, 1)) + body), "lbm"));
+  EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, chunk("CMAP", Bytes(7, 1)) + body)), Bytes(256, 0x5A));
   Bytes slack = byterun_rows(16, 16);
-  put(slack, 4, 0);
-  EXPECT_FALSE(passes(lbm("PBM ", 16, 16, 8, 1, chunk("BODY", slack) + cmap()), "lbm"));
-  EXPECT_TRUE(passes(lbm("PBM ", 16, 16, 8, 1, cmap() + chunk("BODY", slack)), "lbm"));
+  put(slack, 3, 0);
+  EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, chunk("BODY", slack) + cmap())), Bytes(256, 0x5A));
+  // The first BODY, described by the BMHD and CAMG in force there.
+  EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, body + chunk("BODY", byterun_rows(16, 16, 1)))),
+            Bytes(256, 0x5A));
+  Bytes bmhd_256x1 = lbm("PBM ", 256, 1, 8, 1, {});
+  bmhd_256x1 = Bytes(bmhd_256x1.begin() + 12, bmhd_256x1.end());
+  EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, bmhd_256x1 + chunk("BODY", byterun_rows(256, 1)))),
+            Bytes(256, 0x5A));
+  EXPECT_TRUE(refused(lbm("PBM ", 16, 16, 8, 1, chunk("CAMG", Bytes(2, 0)) + body)));
 }
 
-TEST_F(LbmGate, RefusesPaddingBitsThatSpillIntoTheNextRow) {
+TEST_F(LbmGate, IgnoresPaddingBits) {
   // Width 8: each plane row is 1 byte of pixels and 1 pad byte.
-  const auto rows_8 = [](unsigned char pad) {
-    Bytes body;
-    for (int i = 0; i < 32; ++i) put(body, {0xA5, pad});
-    return lbm("ILBM", 8, 32, 1, 0, cmap(2) + chunk("BODY", body));
-  };
-  EXPECT_TRUE(passes(rows_8(0x00), "lbm"));
-  EXPECT_FALSE(passes(rows_8(0x01), "lbm"));
-  // Width 4: the low 4 bits of the pixel byte and the high 4 bits of the
-  // pad byte are spilled; the low bits of the pad byte are ignored.
-  const auto rows_4 = [](unsigned char data, unsigned char pad) {
-    Bytes body;
-    for (int i = 0; i < 64; ++i) put(body, {data, pad});
-    return lbm("ILBM", 4, 64, 1, 0, cmap(2) + chunk("BODY", body));
-  };
-  EXPECT_TRUE(passes(rows_4(0xF0, 0x0F), "lbm"));
-  EXPECT_FALSE(passes(rows_4(0xF1, 0x00), "lbm"));
-  EXPECT_FALSE(passes(rows_4(0xF0, 0x10), "lbm"));
-  // Width 12: two pixel bytes, no pad byte; the unused bits are ignored.
-  Bytes body;
-  for (int i = 0; i < 21; ++i) put(body, {0xFF, 0xFF});
-  EXPECT_TRUE(passes(lbm("ILBM", 12, 21, 1, 0, cmap(2) + chunk("BODY", body)), "lbm"));
+  Bytes body, want;
+  for (int i = 0; i < 32; ++i) put(body, {0xA5, 0xFF});
+  for (int i = 0; i < 32; ++i) put(want, {1, 0, 1, 0, 0, 1, 0, 1});
+  EXPECT_EQ(loads(lbm("ILBM", 8, 32, 1, 0, cmap(2) + chunk("BODY", body))), want);
 }
 
-TEST_F(LbmGate, RefusesFilesTheLoaderMisreads) {
+TEST_F(LbmGate, RefusesWhatHoldsNoIndices) {
   const Bytes body = chunk("BODY", byterun_rows(4, 16 * 8));
-  EXPECT_FALSE(passes(lbm("ILBM", 32, 16, 0, 1, cmap() + body), "lbm"));         // no planes
-  EXPECT_FALSE(passes(lbm("ILBM", 32, 16, 200, 1, cmap() + body), "lbm"));       // negative char
-  EXPECT_FALSE(passes(lbm("ILBM", 32, 16, 8, 1, cmap() + body, 1), "lbm"));      // mask plane
-  EXPECT_FALSE(passes(lbm("ILBM", 32, 16, 8, 1, body + body + cmap()), "lbm"));  // two bodies
-  EXPECT_TRUE(passes(lbm("ILBM", 32, 16, 8, 1, body + cmap()), "lbm"));
+  const Bytes ham = chunk("CAMG", {0, 0, 0x08, 0});
+  const Bytes half_brite = chunk("CAMG", {0, 0, 0, 0x80});
+  EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 0, 1, cmap() + body)));    // no planes
+  EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 200, 1, cmap() + body)));  // no such depth
+  EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 1, ham + cmap() + body)));
+  EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 2, cmap() + body)));     // unknown compression
+  EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 1, cmap() + body, 4)));  // unknown mask
+  EXPECT_TRUE(refused(lbm("PBM ", 32, 16, 8, 1, cmap() + body, 1)));  // no mask plane in a PBM
+  EXPECT_EQ(loads(lbm("ILBM", 32, 16, 8, 1, half_brite + cmap() + body)).size(), 512u);
+  EXPECT_EQ(loads(lbm("ILBM", 32, 16, 8, 1, cmap() + body, 3)).size(), 512u);  // lasso
+  // A mask plane after each row's 8 colour planes.
+  EXPECT_EQ(loads(lbm("ILBM", 32, 16, 8, 1, cmap() + chunk("BODY", byterun_rows(4, 16 * 9)), 1)),
+            bits_5a(512));
 }
 
 }  // namespace

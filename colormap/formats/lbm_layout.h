@@ -1,5 +1,6 @@
-// The IFF layout (ILBM and PBM) as the size check, the gate and the rewrite
-// read it: the FORM with its BMHD first, then chunks.
+// The IFF layout (ILBM and PBM) as an IFF reader takes it: a FORM of chunks,
+// each padded to even length, in any order; the BMHD and CAMG in force at
+// the first BODY describe that BODY.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +10,11 @@
 namespace lbm {
 
 constexpr std::size_t kChunkHeader = 8;  // id and big-endian length
-constexpr std::size_t kHeaderSize = 40;  // FORM, its length and type, and the BMHD chunk
-constexpr std::uint64_t kMaxColours = 256;
+constexpr std::size_t kBmhdSize = 20;
+constexpr std::size_t kCamgSize = 4;
+constexpr std::uint64_t kHam = 0x800;  // CAMG: hold-and-modify codes, not indices
+
+enum Masking : std::uint64_t { kNoMask = 0, kMaskPlane = 1, kTransparentColour = 2, kLasso = 3 };
 
 struct Header {
   bool pbm = false;  // chunky 8-bit pixels rather than bit planes
@@ -19,16 +23,43 @@ struct Header {
   std::uint64_t planes = 0;
   std::uint64_t masking = 0;
   std::uint64_t compression = 0;
+  std::uint64_t camg = 0;  // the display mode, 0 without a CAMG chunk
+};
+
+// What one walk of the FORM up to its first BODY found.
+struct Picture {
+  Header header;
+  const unsigned char* colours = nullptr;  // the CMAP in force, or null
+  std::size_t colour_bytes = 0;
+  const unsigned char* body = nullptr;  // the first BODY's payload, or null
+  std::size_t body_bytes = 0;
 };
 
 inline bool is_id(const unsigned char* bytes, const char* id) {
   return std::memcmp(bytes, id, 4) == 0;
 }
 
-// Reads "FORM", "ILBM" or "PBM " and a 20-byte BMHD chunk right after.
+// The header in force at the first BODY, from the first bytes of a file: as
+// far as they reach, when the BODY lies past them. False without a BMHD, or
+// when the chunks up to there are malformed.
 bool read_header(const unsigned char* data, std::size_t size, Header* header);
 
-// Paletted: at most 8 planes, no or ByteRun1 compression (lbm.c:94-105).
-inline bool layout_known(const Header& h) { return h.planes <= 8 && h.compression <= 1; }
+// The whole picture: true only when the BODY, and every chunk before it, lies
+// whole inside a FORM that lies whole inside the file.
+bool find_picture(const unsigned char* data, std::size_t size, Picture* picture);
+
+// Depth 24 or 32: one plane per bit of red, green, blue (and alpha).
+inline bool is_deep(const Header& h) { return !h.pbm && (h.planes == 24 || h.planes == 32); }
+
+inline bool is_ham(const Header& h) { return !h.pbm && (h.camg & kHam) != 0; }
+
+// Layouts with a meaning: 1 to 8 planes of indices (PBM: 8, chunky), or a
+// deep picture; each mask of the format, a mask plane only in an ILBM; no or
+// ByteRun1 compression.
+inline bool layout_known(const Header& h) {
+  const bool planes_known = h.pbm ? h.planes == 8 : (h.planes >= 1 && h.planes <= 8) || is_deep(h);
+  return planes_known && h.masking <= kLasso && !(h.pbm && h.masking == kMaskPlane) &&
+         h.compression <= 1;
+}
 
 }  // namespace lbm

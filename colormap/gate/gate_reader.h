@@ -41,6 +41,5 @@ bool gate_dimensions_ok(std::uint64_t width, std::uint64_t height);
 
 // One check per loader; each starts at offset 0 of the file.
 bool bmp_passes_gate(GateReader& in);
-bool lbm_passes_gate(GateReader& in);
 bool pcx_passes_gate(GateReader& in);
 bool tga_passes_gate(GateReader& in);

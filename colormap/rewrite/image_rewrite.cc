@@ -23,7 +23,9 @@ bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::siz
   }
   // A rewrite the gate would refuse stands for a damaged original: hand the
   // original on, so that it is refused exactly as before.
-  if (rewritten) rewritten = image_passes_gate(out->data(), out->size(), format, judged);
+  if (rewritten) {
+    rewritten = image_passes_gate(out->data(), out->size(), library_format(format), judged);
+  }
   if (!rewritten) out->clear();
   return rewritten;
 }

@@ -6,8 +6,8 @@
 //        and reads a top-down height as bottom-up rows (bmp.c:110, 699).
 //   PCX: load_pcx_pf decodes every file as run-length data (pcx.c:77, 126)
 //        and refuses anything but 8 bits per plane (pcx.c:79).
-//   LBM: load_lbm does not skip a CMAP's pad byte (lbm.c:127-132), so an
-//        odd number of colours puts every later chunk one byte off.
+//   LBM: load_lbm reads only by name and walks chunks its own way; every
+//        ILBM and PBM picture is decoded here and handed on as an 8-bit BMP.
 //   TGA: load_tga_pf has room for 256 map entries on the stack (tga.c:280)
 //        but reads them all (tga.c:316), reads no bytes for entries of 8 or
 //        15 bits (tga.c:318-335), so the map is taken for pixels, and refuses
@@ -27,6 +27,11 @@
 // is not looked at, as the gate does not look at it either.
 bool rewrite_for_library(ImageFormat format, const unsigned char* data, std::size_t size,
                          std::vector<unsigned char>* out, std::size_t* judged = nullptr);
+
+// The format of the file that a rewrite of `format` hands the loader.
+inline ImageFormat library_format(ImageFormat format) {
+  return format == ImageFormat::Lbm ? ImageFormat::Bmp : format;
+}
 
 // The per-format parts of the above, before the result is checked by the gate.
 bool rewrite_bmp(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out);
