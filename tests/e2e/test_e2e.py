@@ -342,6 +342,167 @@ class ImageEntryTest(ToolTestCase):
                             "out.bin", first)
 
 
+# --- ILBM and PBM as their writers make them --------------------------------
+
+def iff(kind, *chunks, form_extra=0):
+    body = kind + b"".join(chunks)
+    return b"FORM" + struct.pack(">I", len(body) + form_extra) + body
+
+
+def chunk(name, data, pad=b"\0"):
+    return name + struct.pack(">I", len(data)) + data + (pad if len(data) & 1 else b"")
+
+
+def bmhd(w, h, planes, masking=0, compression=0):
+    return chunk(b"BMHD", struct.pack(">HHhhBBBBHBBhh", w, h, 0, 0, planes, masking, compression,
+                                      0, 0, 1, 1, w, h))
+
+
+def cmap(colours=256):
+    return chunk(b"CMAP", bytes(c for rgb in PALETTE[:colours] for c in rgb))
+
+
+def planar(w, h, planes, pixels, mask_plane=False):
+    """Plane rows padded to whole words, a mask plane after each row's
+    colour planes when asked (all set: opaque)."""
+    row_bytes = (w + 15) // 16 * 2
+    out = bytearray()
+    for y in range(h):
+        for plane in range(planes + mask_plane):
+            row = bytearray(row_bytes)
+            for x in range(w):
+                if plane == planes or pixels[y * w + x] >> plane & 1:
+                    row[x // 8] |= 0x80 >> (x % 8)
+            out += row
+    return bytes(out)
+
+
+def byterun1(rows):
+    """Each row as literal runs of at most 128 bytes."""
+    out = bytearray()
+    for row in rows:
+        for at in range(0, len(row), 128):
+            part = row[at:at + 128]
+            out += bytes([len(part) - 1]) + part
+    return bytes(out)
+
+
+def netpbm_indices(data, colours=None):
+    """What ilbmtoppm decodes, as indices into PALETTE (or `colours`)."""
+    rgb = subprocess.run(["ilbmtoppm"], input=data, capture_output=True, check=True).stdout
+    index_of = {c: k for k, c in reversed(list(enumerate(colours or PALETTE)))}
+    return bytes(index_of[p] for p in Image.open(io.BytesIO(rgb)).convert("RGB").getdata())
+
+
+class IlbmTest(ToolTestCase):
+    def run_one(self, data, message=None, entry=None):
+        with self.folder() as f:
+            f.write("a.lbm", data)
+            f.write("maps.ini", "a.lbm\n")
+            if entry is not None:
+                self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0,
+                            "out.bin", entry)
+            else:
+                self.expect(f, ["maps.ini", "out.bin"], message, 1, "out.bin", b"")
+
+    def test_encoder_files_agree_with_netpbm(self):
+        # (ppmtoilbm options, colours, width, height); None for no entry.
+        cases = [([], 17, 16, 16), (["-maxplanes", "8"], 256, 16, 16),
+                 (["-maxplanes", "8", "-compress"], 200, 256, 1),
+                 (["-maxplanes", "8", "-nocompress"], 256, 1, 256), (["-ecs"], 32, 32, 8),
+                 (["-aga"], 256, 8, 32), (["-nocompress"], 2, 16, 16),
+                 (["-maxplanes", "8", "-mmethod", "transparentcolor", "-transparent",
+                   "rgb:00/07/ff"], 100, 16, 16)]
+        for options, colours, w, h in cases:
+            with self.subTest(options=options, colours=colours):
+                picture = Image.new("RGB", (w, h))
+                picture.putdata([PALETTE[(k * 7) % colours] for k in range(w * h)])
+                ppm = io.BytesIO()
+                picture.save(ppm, format="PPM")
+                data = subprocess.run(["ppmtoilbm", *options], input=ppm.getvalue(),
+                                      capture_output=True, check=True).stdout
+                colours_of_file = iff_chunk(data, b"CMAP")
+                colours_of_file = [tuple(colours_of_file[i:i + 3])
+                                   for i in range(0, len(colours_of_file), 3)]
+                self.run_one(data, entry=netpbm_indices(data, colours_of_file))
+
+    def test_deep_and_ham_pictures_are_refused(self):
+        picture = Image.new("RGB", (16, 16))
+        picture.putdata([(k, 255 - k, k * 5 & 255) for k in range(256)])
+        ppm = io.BytesIO()
+        picture.save(ppm, format="PPM")
+        small = io.BytesIO()
+        picture.resize((20, 30)).save(small, format="PPM")
+        for options, source, message in [
+                ([], ppm, wrong_depth("a.lbm", 24)),  # 24 planes above 256 colours
+                ([], small, wrong_size("a.lbm", 20, 30)),
+                (["-hamforce"], ppm, cant_open_image("a.lbm")),  # hold-and-modify codes
+                (["-ham8"], small, wrong_size("a.lbm", 20, 30))]:
+            with self.subTest(options=options):
+                data = subprocess.run(["ppmtoilbm", *options], input=source.getvalue(),
+                                      capture_output=True, check=True).stdout
+                self.run_one(data, message)
+        self.run_one(iff(b"ILBM", bmhd(16, 16, 32), chunk(b"BODY", b"\0" * 2048)),
+                     wrong_depth("a.lbm", 32))
+
+    def test_hand_built_files(self):
+        pixels = indices(70)
+        rows = [pixels[y * 16:(y + 1) * 16] for y in range(16)]
+        ilbm_rows = [planar(16, 16, 8, pixels)[k * 2:k * 2 + 2] for k in range(16 * 8)]
+        wide = planar(256, 1, 8, pixels)
+        camg = lambda mode: chunk(b"CAMG", struct.pack(">I", mode))  # noqa: E731
+        body = chunk(b"BODY", bytes(pixels))
+        odd_body = chunk(b"BODY", byterun1(rows) + b"\x80")  # a no-op code: odd length
+        # (name, file, whether netpbm reads it the same, entry or message)
+        cases = [
+            # An odd CMAP whose pad byte and the next chunk would read as a BODY.
+            ("odd map", iff(b"PBM ", bmhd(16, 16, 8), chunk(b"CMAP", cmap(255)[8:], pad=b"B"),
+                            chunk(b"ODY ", b"\xaa" * 256),
+                            chunk(b"BODY", bytes(p % 255 for p in pixels))),
+             True, bytes(p % 255 for p in pixels)),
+            ("two headers", iff(b"ILBM", bmhd(16, 16, 8), bmhd(256, 1, 8), cmap(),
+                                chunk(b"BODY", wide)), True, pixels),
+            ("odd body first", iff(b"PBM ", bmhd(16, 16, 8, compression=1), odd_body, cmap()),
+             False, pixels),
+            ("odd chunk first", iff(b"ILBM", chunk(b"ANNO", b"odd"), bmhd(16, 16, 8, 0, 1), cmap(),
+                                    chunk(b"BODY", byterun1(ilbm_rows))), True, pixels),
+            ("mask plane", iff(b"ILBM", bmhd(16, 16, 8, masking=1), cmap(),
+                               chunk(b"BODY", planar(16, 16, 8, pixels, True))), True, pixels),
+            ("transparent colour", iff(b"ILBM", bmhd(16, 16, 8, masking=2), cmap(),
+                                       chunk(b"BODY", planar(16, 16, 8, pixels))), True, pixels),
+            ("lasso", iff(b"ILBM", bmhd(16, 16, 8, masking=3), cmap(),
+                          chunk(b"BODY", planar(16, 16, 8, pixels))), False, pixels),  # netpbm: unknown mask
+            # Odd width: each row padded to even length (netpbm reads no pad).
+            ("odd pbm", iff(b"PBM ", bmhd(1, 256, 8), cmap(),
+                            chunk(b"BODY", b"".join(bytes([p, 0xEE]) for p in pixels))),
+             False, pixels),
+            ("half-brite", iff(b"ILBM", bmhd(16, 16, 6), camg(0x80), cmap(32),
+                               chunk(b"BODY", planar(16, 16, 6, [p % 64 for p in pixels]))),
+             False, bytes(p % 64 for p in pixels)),
+            ("two bodies", iff(b"PBM ", bmhd(16, 16, 8), cmap(), body, chunk(b"BODY", bytes(256))),
+             True, pixels),
+            ("no map", iff(b"PBM ", bmhd(16, 16, 8), body), False, pixels),
+            ("ham", iff(b"ILBM", bmhd(16, 16, 6), camg(0x800), cmap(16),
+                        chunk(b"BODY", planar(16, 16, 6, [p % 64 for p in pixels]))),
+             False, cant_open_image("a.lbm")),
+            ("header after body", iff(b"PBM ", cmap(), body, bmhd(16, 16, 8)), False,
+             cant_open_image("a.lbm")),
+            ("cut form", iff(b"PBM ", bmhd(16, 16, 8), cmap(), body, form_extra=2), False,
+             cant_open_image("a.lbm")),
+            ("run across rows", iff(b"PBM ", bmhd(16, 16, 8, compression=1), cmap(),
+                                    chunk(b"BODY", b"\xe1\x07" * 8)), False,
+             cant_open_image("a.lbm")),
+        ]
+        for name, data, netpbm_agrees, want in cases:
+            with self.subTest(name):
+                if isinstance(want, bytes):
+                    if netpbm_agrees:
+                        self.assertEqual(netpbm_indices(data), want, "netpbm")
+                    self.run_one(data, entry=want)
+                else:
+                    self.run_one(data, want)
+
+
 # --- Hostile image files ---------------------------------------------------
 
 GIB = 1 << 30
