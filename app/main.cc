@@ -31,6 +31,12 @@ void print_message(const char* text) {
 // and file names are plain bytes: the library's UTF-8 handling would alter
 // or cut paths that are not valid UTF-8, and loop forever on some.
 bool start_library() {
+  // With no configuration set, the library's start-up looks for allegro.cfg
+  // beside the program, whose path it takes from /proc or, without /proc,
+  // from `ps` run through a shell. An empty configuration that names no file
+  // (so none can be read or saved) is set first: the tool starts no other
+  // program, needs no /proc and reads no allegro.cfg.
+  set_config_file("");
   if (install_allegro(SYSTEM_NONE, &errno, std::atexit) != 0) return false;
   set_uformat(U_ASCII);
   set_filename_encoding(U_ASCII);

@@ -207,8 +207,9 @@ class Folder:
                     state[key] = ("file", pathlib.Path(full).read_bytes(), info.st_mtime_ns)
         return state
 
-    def run(self, *args, timeout=60, preexec=limit_file_size, stdout=subprocess.PIPE):
-        return subprocess.run([BINARY, *args], cwd=self.path, stdout=stdout,
+    def run(self, *args, timeout=60, preexec=limit_file_size, stdout=subprocess.PIPE,
+            launcher=()):
+        return subprocess.run([*launcher, BINARY, *args], cwd=self.path, stdout=stdout,
                               stderr=subprocess.PIPE, timeout=timeout, preexec_fn=preexec)
 
 
@@ -223,7 +224,7 @@ class ToolTestCase(unittest.TestCase):
             yield Folder(path)
 
     def expect(self, folder, args, stdout, status, output=None, written=None, changed=(),
-               timeout=60, preexec=limit_file_size, stdout_to=None):
+               timeout=60, preexec=limit_file_size, stdout_to=None, launcher=()):
         """Runs the tool and checks everything it did.
 
         output: the output file's name in the folder; written: its expected
@@ -233,11 +234,12 @@ class ToolTestCase(unittest.TestCase):
         was, and no other file may appear. Names may hold any bytes, as
         os.fsdecode gives them; messages are compared as the same bytes.
         stdout_to: a file to give the tool as its standard output instead of
-        a pipe (stdout is then None: nothing to compare). A run that outlives
-        `timeout` seconds fails the case."""
+        a pipe (stdout is then None: nothing to compare). launcher: a command
+        that runs the tool, its path and arguments appended. A run that
+        outlives `timeout` seconds fails the case."""
         before = folder.snapshot()
         try:
-            result = folder.run(*args, timeout=timeout, preexec=preexec,
+            result = folder.run(*args, timeout=timeout, preexec=preexec, launcher=launcher,
                                 stdout=subprocess.PIPE if stdout_to is None else stdout_to)
         except subprocess.TimeoutExpired:
             self.fail(f"{args} still running after {timeout} s")
@@ -1163,6 +1165,42 @@ class OutputFaultTest(ToolTestCase):
                 else:
                     result = self.expect(f, ["maps.ini", *args], None, 0)
                     self.assertEqual(result.stdout, expected, "bytes through the pipe")
+
+
+# --- The system around the tool --------------------------------------------
+
+class SystemTest(ToolTestCase):
+    def test_runs_without_proc_and_starts_no_other_program(self):
+        # As in a chroot or a build sandbox: no /proc, and a `ps` first in
+        # PATH that, like procps's there, complains on standard error. It
+        # leaves a mark beside the folder if anything runs it.
+        hide_proc = "mount -t tmpfs none /proc && test ! -e /proc/self"
+        namespace = ["unshare", "--mount", "--propagation", "private", "sh", "-c"]
+        why = "no unshare"
+        if shutil.which("unshare"):
+            probe = subprocess.run([*namespace, hide_proc], capture_output=True)
+            why = "" if probe.returncode == 0 else (probe.stderr.decode(errors="replace").strip()
+                                                    or f"status {probe.returncode}")
+        if why:
+            reason = f"cannot hide /proc in a private mount namespace (needs root): {why}"
+            print(f"\nskipped: {reason}", file=sys.stderr)
+            self.skipTest(reason)
+        with self.folder() as f:
+            tools = f.path.parent / "bin"
+            tools.mkdir()
+            mark = f.path.parent / "ps-ran"
+            (tools / "ps").write_text(f'#!/bin/sh\necho "$@" > "{mark}"\n'
+                                      'echo "Error, do this: mount -t proc proc /proc" >&2\n'
+                                      "exit 1\n")
+            (tools / "ps").chmod(0o755)
+            expected = (f.image("pic.bmp", 16, 16, indices(70))
+                        + f.image("pic.pcx", 32, 8, indices(71)) + f.write("raw.bin", b"\0\1\377"))
+            f.write("maps.ini", "pic.bmp\npic.pcx\nraw.bin\n")
+            path = f"{tools}:{os.environ.get('PATH', '/usr/bin:/bin')}"
+            launcher = [*namespace, f'{hide_proc} && exec env PATH="$0" "$@"', path]
+            self.expect(f, ["maps.ini"], done("colormap.bin", "maps.ini"), 0, "colormap.bin",
+                        expected, launcher=launcher)
+            self.assertFalse(mark.exists(), "the tool ran ps")
 
 
 # --- The shipped example ---------------------------------------------------
