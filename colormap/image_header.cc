@@ -22,18 +22,27 @@ bool lbm_size(const unsigned char* data, std::size_t size, ImageSize* image_size
   return true;
 }
 
-bool pcx_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+bool pcx_size(const unsigned char* data, std::size_t size, ImageHeader* image_header) {
   pcx::Header header;
   if (!pcx::read_header(data, size, &header)) return false;
-  if (!pcx::is_deep(header) && !pcx::is_packed(header)) return false;
-  *image_size = ImageSize{header.width, header.height};
+  if (pcx::is_rgba(header)) {
+    image_header->depth = 32;
+  } else if (!pcx::is_deep(header) && !pcx::is_packed(header)) {
+    return false;
+  }
+  image_header->size = ImageSize{header.width, header.height};
   return true;
 }
 
-bool tga_size(const unsigned char* data, std::size_t size, ImageSize* image_size) {
+bool tga_size(const unsigned char* data, std::size_t size, ImageHeader* image_header) {
   tga::Header header;
-  if (!tga::read_header(data, size, &header) || !tga::layout_known(header)) return false;
-  *image_size = ImageSize{header.width, header.height};
+  if (!tga::read_header(data, size, &header)) return false;
+  if (tga::is_grey_alpha(header)) {
+    image_header->depth = 16;
+  } else if (!tga::layout_known(header)) {
+    return false;
+  }
+  image_header->size = ImageSize{header.width, header.height};
   return true;
 }
 
@@ -49,9 +58,9 @@ bool read_image_header(ImageFormat format, const unsigned char* data, std::size_
     case ImageFormat::Lbm:
       return lbm_size(data, size, image_size, &header->depth);
     case ImageFormat::Pcx:
-      return pcx_size(data, size, image_size);
+      return pcx_size(data, size, header);
     case ImageFormat::Tga:
-      return tga_size(data, size, image_size);
+      return tga_size(data, size, header);
   }
   return false;
 }

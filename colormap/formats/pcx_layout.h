@@ -26,6 +26,11 @@ bool read_header(const unsigned char* data, std::size_t size, Header* header);
 // 8 bits in one plane (paletted) or three (true colour): what the loader reads.
 inline bool is_deep(const Header& h) { return h.bits == 8 && (h.planes == 1 || h.planes == 3); }
 
+// 8 bits in four planes: red, green, blue and alpha (GraphicsMagick and
+// ImageMagick, for pictures with transparency). No loader reads it, so the
+// header alone tells its depth.
+inline bool is_rgba(const Header& h) { return h.bits == 8 && h.planes == 4; }
+
 // 1, 2 or 4 bits in planes that together hold at most 8 bits of index.
 inline bool is_packed(const Header& h) {
   return (h.bits == 1 || h.bits == 2 || h.bits == 4) && h.planes >= 1 && h.bits * h.planes <= 8;

@@ -40,6 +40,13 @@ inline std::uint64_t pixels_at(const Header& h) {
 // others have no image the tool can take.
 bool layout_known(const Header& header);
 
+// Grey and alpha, 16 bits a pixel, no colour map, raw or run-length
+// (Pillow's mode "LA"). No loader reads it, so the header alone tells its
+// depth; layout_known leaves it out, as the gate and the rewrite refuse it.
+inline bool is_grey_alpha(const Header& h) {
+  return (h.image_type == 3 || h.image_type == 11) && h.map_type == 0 && h.pixel_bits == 16;
+}
+
 // Walks run-length packets of `pixel_bytes` per pixel from `at`, line by
 // line: a packet must not cross the end of a line, since the loader writes
 // whole packets with no bound (tga.c:43-63 and the like). Calls

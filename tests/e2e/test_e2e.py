@@ -5,7 +5,7 @@ Every case runs the built binary in a scratch folder of its own and checks the
 exact text on standard output, an empty standard error, the exit status, the
 exact bytes of the output file, and that no other file in the folder changed.
 Image fixtures come from independent encoders: Pillow for BMP, PCX and TGA,
-netpbm's ppmtoilbm for LBM.
+GraphicsMagick for RGBA PCX, netpbm's ppmtoilbm for LBM.
 
     /usr/bin/python3 tests/e2e/test_e2e.py --binary build/mkcolormap
 """
@@ -120,6 +120,25 @@ def iff_chunk(data, name):
             return data[at + 8:at + 8 + size]
         at += 8 + size + (size & 1)
     raise AssertionError(f"no {name!r} chunk")
+
+
+def gm_rgba_pcx(w, h):
+    """GraphicsMagick's PCX of an RGBA picture: four planes of 8 bits."""
+    png = io.BytesIO()
+    Image.new("RGBA", (w, h), (10, 20, 30, 128)).save(png, format="PNG")
+    data = subprocess.run(["gm", "convert", "png:-", "pcx:-"], input=png.getvalue(),
+                          capture_output=True, check=True).stdout
+    assert (data[3], data[65]) == (8, 4), "GraphicsMagick wrote four 8-bit planes"
+    return data
+
+
+def pillow_la_tga(w, h, **options):
+    """Pillow's TGA of mode "LA": 16-bit grey and alpha, no colour map."""
+    tga = io.BytesIO()
+    Image.new("LA", (w, h), (10, 128)).save(tga, format="TGA", **options)
+    data = tga.getvalue()
+    assert (data[1], data[16]) == (0, 16), "Pillow wrote 16-bit grey without a map"
+    return data
 
 
 MAX_FILE_SIZE = 1 << 20
@@ -330,6 +349,18 @@ class ImageEntryTest(ToolTestCase):
                 f.write("maps.ini", f"first.bin\n{name}\nabsent.bin\n")
                 self.expect(f, ["maps.ini", "out.bin"], wrong_size(name, w, h), 1,
                             "out.bin", first)
+
+    def test_layouts_no_loader_reads_fail_with_their_size_then_depth(self):
+        layouts = [("rgba.pcx", 32, gm_rgba_pcx), ("la.tga", 16, pillow_la_tga),
+                   ("la-rle.tga", 16, lambda w, h: pillow_la_tga(w, h, compression="tga_rle"))]
+        for name, depth, make in layouts:
+            for w, h, message in [(20, 30, wrong_size(name, 20, 30)),
+                                  (16, 16, wrong_depth(name, depth))]:
+                with self.subTest(name, size=(w, h)), self.folder() as f:
+                    first = f.write("first.bin", b"\x00\x01\x02")
+                    f.write(name, make(w, h))
+                    f.write("maps.ini", f"first.bin\n{name}\nabsent.bin\n")
+                    self.expect(f, ["maps.ini", "out.bin"], message, 1, "out.bin", first)
 
     def test_unloadable_image_fails(self):
         cases = {"x.pcx": b"This is only text, not a picture.\n", "empty.bmp": b"",
