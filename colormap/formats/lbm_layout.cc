@@ -23,18 +23,18 @@ Header read_bmhd(const unsigned char* bmhd, bool pbm, std::uint64_t camg) {
 }
 
 // Walks the chunks of the FORM up to its first BODY. With `whole`, every
-// chunk up to the BODY, the BODY too, must lie inside the FORM and the FORM
-// inside the bytes; otherwise the walk stops quietly where the bytes end.
+// chunk up to the BODY, the BODY too, must lie inside the FORM and the
+// bytes; otherwise the walk stops quietly where the bytes end.
 Walk walk(const unsigned char* data, std::size_t size, bool whole, Picture* picture,
           bool* have_bmhd) {
   *have_bmhd = false;
   if (size < kFormHeader || !is_id(data, "FORM")) return Walk::Malformed;
   const bool pbm = is_id(data + 8, "PBM ");
   if (!pbm && !is_id(data + 8, "ILBM")) return Walk::Malformed;
-  // An odd FORM may end without its pad byte.
+  // Nothing past the BODY is read, as for every other format: a file cut
+  // after it still holds the whole picture.
   const std::uint64_t form_end = 8 + be32_at(data + 4);
   if (form_end < kFormHeader) return Walk::Malformed;
-  if (whole && form_end > size) return Walk::Malformed;
   const std::size_t end = form_end < size ? static_cast<std::size_t>(form_end) : size;
 
   const unsigned char* bmhd = nullptr;

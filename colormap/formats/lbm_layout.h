@@ -45,7 +45,7 @@ inline bool is_id(const unsigned char* bytes, const char* id) {
 bool read_header(const unsigned char* data, std::size_t size, Header* header);
 
 // The whole picture: true only when the BODY, and every chunk before it, lies
-// whole inside a FORM that lies whole inside the file.
+// whole inside the FORM and the file.
 bool find_picture(const unsigned char* data, std::size_t size, Picture* picture);
 
 // Depth 24 or 32: one plane per bit of red, green, blue (and alpha).

@@ -86,20 +86,12 @@ def loader_end(name, data):
         return len(data)
     if fmt == "tga":
         return len(data) - 26 if data.endswith(b"TRUEVISION-XFILE.\0") else len(data)
-    at, have_map, have_body = 40, False, False
-    while not (have_map and have_body):
+    # The picture ends with its first BODY; nothing after it is read.
+    at = 12
+    while data[at:at + 4] != b"BODY":
         size = struct.unpack_from(">I", data, at + 4)[0]
-        if data[at:at + 4] == b"CMAP":
-            # An odd map before the body is handed to the loader padded to
-            # even length, so its pad byte is read too.
-            at += 8 + (size + 1 if size & 1 and not have_body else size // 3 * 3)
-            have_map = True
-        elif data[at:at + 4] == b"BODY":
-            at += 8 + size
-            have_body = True
-        else:
-            at += 8 + size + (size & 1)
-    return at
+        at += 8 + size + (size & 1)
+    return at + 8 + struct.unpack_from(">I", data, at + 4)[0]
 
 
 def size_header_end(name, data):

@@ -678,6 +678,34 @@ def hand_lbm():
     data = lbm_file(b"ILBM", 16, 16, 3, 1, [chunk(b"BODY", even_body(b"".join(map(byterun1, ilbm_rows(16, 16, pic, 3))))),
                                             chunk(b"CMAP", bytes(15))])
     seeds.append(Seed("hand-ilbm-odd-map-last.lbm", data, "entry", bytes(pic)))
+    # What Deluxe Paint writes: a brush with a mask plane after each row's
+    # colour planes, an odd-width PBM with rows padded to even length, an
+    # Extra Half-Brite picture, and an odd BODY before an odd map, each
+    # followed by its pad byte.
+    pic = runs(16, 16)
+    masked = []
+    for y in range(16):
+        masked += ilbm_rows(16, 16, pic, 8)[8 * y:8 * y + 8] + [b"\xff\xff"]
+    seeds.append(Seed("hand-ilbm-mask-plane.lbm", lbm_file(b"ILBM", 16, 16, 8, 1, [
+        cmap, chunk(b"BODY", b"".join(map(byterun1, masked)))], masking=1), "entry", bytes(pic)))
+    pic = runs(1, 256)
+    seeds.append(Seed("hand-pbm-1x256-odd.lbm", lbm_file(b"PBM ", 1, 256, 8, 0, [
+        cmap, chunk(b"BODY", b"".join(bytes([v, 0xEE]) for v in pic))]), "entry", bytes(pic)))
+    pic = [v % 64 for v in ramp(16, 16)]
+    seeds.append(Seed("hand-ilbm-half-brite.lbm", lbm_file(b"ILBM", 16, 16, 6, 0, [
+        chunk(b"CAMG", b"\0\0\0\x80"), chunk(b"CMAP", bytes(96)),
+        chunk(b"BODY", b"".join(ilbm_rows(16, 16, pic, 6)))]), "entry", bytes(pic)))
+    pic = runs(16, 16)
+    packed = b"".join(map(byterun1, [bytes(pic[y * 16:(y + 1) * 16]) for y in range(16)]))
+    packed = packed if len(packed) % 2 else b"\x80" + packed
+    seeds.append(Seed("hand-pbm-odd-chunks.lbm", lbm_file(b"PBM ", 16, 16, 8, 1, [
+        chunk(b"ANNO", b"odd"), chunk(b"BODY", packed), chunk(b"CMAP", bytes(15))]),
+        "entry", bytes(pic)))
+    # Hold-and-modify codes are no indices.
+    seeds.append(Seed("hand-ilbm-ham.lbm", lbm_file(b"ILBM", 16, 16, 6, 0, [
+        chunk(b"CAMG", b"\0\0\x08\0"), chunk(b"CMAP", bytes(48)),
+        chunk(b"BODY", b"".join(ilbm_rows(16, 16, [v % 64 for v in ramp(16, 16)], 6)))]),
+        "refused"))
     seeds.append(Seed("hand-ilbm-15x15.lbm", lbm_file(b"ILBM", 15, 15, 8, 0, [cmap, chunk(
         b"BODY", b"".join(ilbm_rows(15, 15, ramp(15, 15), 8)))]), "size"))
     return seeds
