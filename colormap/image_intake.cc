@@ -20,10 +20,15 @@ Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits
   const std::size_t capacity =
       static_cast<std::size_t>(std::min<std::uint64_t>(source.left(), limits.max_bytes));
   if (!read_more(source, std::min(capacity, limits.first_read), bytes)) return Intake::NoHeader;
-  // An IFF header in force may lie past the first read: judged again once
-  // the rest is in.
+  // An IFF header, or the one in force at the BODY, may lie past the first
+  // read: judged again once the rest is in.
   for (bool whole = bytes->size == capacity;; whole = true) {
-    if (!read_image_header(format, bytes->data.get(), bytes->size, header)) return Intake::NoHeader;
+    const bool known = read_image_header(format, bytes->data.get(), bytes->size, header);
+    if (!known && !whole && format == ImageFormat::Lbm) {
+      if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
+      continue;
+    }
+    if (!known) return Intake::NoHeader;
     if (header->size.pixels() != kEntryPixels) return Intake::WrongSize;
     if (header->depth != 0) return Intake::WrongDepth;
     if (whole) return Intake::Bytes;

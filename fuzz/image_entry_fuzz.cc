@@ -1,7 +1,8 @@
 // libFuzzer harness for image rows: each input becomes a file that goes
 // through read_image_entry, the one function that turns an image row into
 // its entry in the tool (open, header and size, gate, rewrite, the
-// library's loader), with the limits the tool runs with.
+// library's loader; for LBM the tool's own IFF reader and the BMP it hands
+// on), with the limits the tool runs with.
 //
 // Input: the first byte picks the extension (bits 0-1) and a hole of zeros
 // to put in the file (bits 2-3: none, 64 KiB, 1 MiB or 1 GiB, made sparse),
@@ -11,9 +12,9 @@
 // KiB cannot.
 //
 // Inputs follow one another as the rows of one list do, with the run's
-// buffers reused. While a row is judged, no file may grow past 8 MiB: a private copy that
-// follows the bytes read rather than the image ends the run with SIGXFSZ,
-// which libFuzzer reports. Start with -malloc_limit_mb=8 to bound the
+// buffers reused. While a row is judged, no file may grow past 8 MiB: a
+// row writes no file, and one that did would end with SIGXFSZ, which
+// libFuzzer reports. Start with -malloc_limit_mb=8 to bound the
 // heap too, and -timeout to catch time that is not linear in the bytes read.
 #include <allegro.h>
 #include <fcntl.h>
