@@ -5,7 +5,7 @@
 # mutations, and large sparse files).
 #   fuzz/run.sh BUILD_DIR SECONDS
 # With ALLEGRO_SOURCE set to an unpacked Allegro 4.4 source tree (the one
-# `apt-get source allegro4.4` gives), the library's BMP, LBM, PCX and TGA
+# `apt-get source allegro4.4` gives), the library's BMP, PCX and TGA
 # loaders are built into the harness with AddressSanitizer, so an accepted
 # file that makes them write out of bounds is caught, not only one that
 # crashes. Needs clang, libclang-rt-14-dev, and for the generated seeds
