@@ -14,11 +14,12 @@ bool bmp_size(const unsigned char* data, std::size_t size, ImageSize* image_size
   return true;
 }
 
-bool lbm_size(const unsigned char* data, std::size_t size, ImageSize* image_size, int* depth) {
+bool lbm_size(const unsigned char* data, std::size_t size, ImageHeader* image_header) {
   lbm::Header header;
-  if (!lbm::read_header(data, size, &header) || !lbm::layout_known(header)) return false;
-  *image_size = ImageSize{header.width, header.height};
-  if (lbm::is_deep(header)) *depth = static_cast<int>(header.planes);
+  if (!lbm::read_header(data, size, &header, &image_header->settled) || !lbm::layout_known(header))
+    return false;
+  image_header->size = ImageSize{header.width, header.height};
+  if (lbm::is_deep(header)) image_header->depth = static_cast<int>(header.planes);
   return true;
 }
 
@@ -51,12 +52,13 @@ bool tga_size(const unsigned char* data, std::size_t size, ImageHeader* image_he
 bool read_image_header(ImageFormat format, const unsigned char* data, std::size_t size,
                        ImageHeader* header) {
   header->depth = 0;
+  header->settled = true;
   ImageSize* image_size = &header->size;
   switch (format) {
     case ImageFormat::Bmp:
       return bmp_size(data, size, image_size);
     case ImageFormat::Lbm:
-      return lbm_size(data, size, image_size, &header->depth);
+      return lbm_size(data, size, header);
     case ImageFormat::Pcx:
       return pcx_size(data, size, header);
     case ImageFormat::Tga:

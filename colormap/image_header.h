@@ -23,6 +23,9 @@ constexpr std::uint64_t kEntryPixels = 256;
 struct ImageHeader {
   ImageSize size;
   int depth = 0;
+  // False when what decides the size may lie past the bytes given: the BMHD
+  // in force at an IFF BODY not reached yet.
+  bool settled = true;
 };
 
 // Reads the header of a file of `format` from its first bytes. False when

@@ -46,6 +46,8 @@ Walk walk(const unsigned char* data, std::size_t size, bool whole, Picture* pict
     const unsigned char* id = data + at;
     const std::uint64_t length = be32_at(id + 4);
     const std::size_t payload = at + kChunkHeader;
+    // Once the BODY starts, the header in force is known, however long it is.
+    if (!whole && is_id(id, "BODY")) return bmhd ? Walk::Body : Walk::Malformed;
     if (length > end - payload) return whole ? Walk::Malformed : Walk::OutOfBytes;
     const unsigned char* bytes = data + payload;
     // A chunk whose size differs from its layout's has no clear meaning.
@@ -77,12 +79,12 @@ Walk walk(const unsigned char* data, std::size_t size, bool whole, Picture* pict
 
 }  // namespace
 
-bool read_header(const unsigned char* data, std::size_t size, Header* header) {
+bool read_header(const unsigned char* data, std::size_t size, Header* header, bool* settled) {
   Picture picture;
   bool have_bmhd = false;
-  if (walk(data, size, false, &picture, &have_bmhd) == Walk::Malformed || !have_bmhd) {
-    return false;
-  }
+  const Walk result = walk(data, size, false, &picture, &have_bmhd);
+  *settled = result == Walk::Body;
+  if (result == Walk::Malformed || !have_bmhd) return false;
   *header = picture.header;
   return true;
 }
