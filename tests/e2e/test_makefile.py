@@ -96,6 +96,12 @@ class PipelineTest(MakefileTestCase):
         self.assertFalse((self.dir / "colormap.bin").exists())
 
 
+class ShownTest(unittest.TestCase):
+    def test_the_readme_shows_the_makefile_as_it_is(self):
+        readme = (EXAMPLES.parent / "README.md").read_text()
+        self.assertIn("```make\n" + (EXAMPLES / "Makefile").read_text() + "```\n", readme)
+
+
 class PrerequisiteTest(MakefileTestCase):
     # An INI file in a folder of its own, whose rows are taken from the
     # working folder: every rule of the format that decides what is a row.
