@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr double kVersion = 1.0;
+constexpr char kVersion[] = MKCOLORMAP_VERSION;  // from CMake's project(), "1.00"
 
 // The console driver would drop every non-ASCII character; paths must be
 // shown exactly as given, so the text goes to standard output as it is.
@@ -73,9 +73,9 @@ bool messages_written() { return std::fflush(stdout) == 0 && !std::ferror(stdout
 void set_title(const char* program_path) {
   // Some launchers start a program with no arguments at all, not even its path.
   const char* name = get_filename(program_path ? program_path : "");
-  const int length = std::snprintf(nullptr, 0, "%s v%0.2f", name, kVersion);
+  const int length = std::snprintf(nullptr, 0, "%s v%s", name, kVersion);
   std::string title(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(&title[0], title.size(), "%s v%0.2f", name, kVersion);
+  std::snprintf(&title[0], title.size(), "%s v%s", name, kVersion);
   set_window_title(title.c_str());
 }
 

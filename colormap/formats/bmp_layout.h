@@ -1,5 +1,6 @@
 // The BMP layout as the size check, the gate and the rewrite read it: the
 // file header, the info headers in use, and the run-length streams.
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #pragma once
 
 #include <cstddef>

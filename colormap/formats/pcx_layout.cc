@@ -1,3 +1,4 @@
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include "colormap/formats/pcx_layout.h"
 
 #include <algorithm>

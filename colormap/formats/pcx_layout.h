@@ -1,5 +1,6 @@
 // The PCX layout as the size check, the gate and the rewrite read it: the
 // 128-byte header and the scan lines, raw or run-length encoded.
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // The TGA layout as the size check, the gate and the rewrite read it: the
 // 18-byte header and run-length packets.
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // The gate for load_bmp_pf (Allegro's src/bmp.c).
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include <cstdint>
 
 #include "colormap/formats/bmp_layout.h"

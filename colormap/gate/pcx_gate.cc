@@ -1,4 +1,5 @@
 // The gate for load_pcx_pf (Allegro's src/pcx.c).
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include <cstdint>
 
 #include "colormap/formats/pcx_layout.h"

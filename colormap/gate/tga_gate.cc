@@ -1,4 +1,5 @@
 // The gate for load_tga_pf (Allegro's src/tga.c).
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include <cstdint>
 
 #include "colormap/formats/tga_layout.h"

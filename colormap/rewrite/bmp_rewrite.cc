@@ -1,5 +1,6 @@
 // BMP layouts load_bmp_pf refuses or misreads, rebuilt with the 40-byte
 // info header, bottom-up rows and, for RLE8, plain rows.
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include <algorithm>
 #include <cstdint>
 

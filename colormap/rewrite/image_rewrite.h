@@ -12,6 +12,7 @@
 //        but reads them all (tga.c:316), reads no bytes for entries of 8 or
 //        15 bits (tga.c:318-335), so the map is taken for pixels, and refuses
 //        1-bit grey (tga.c:391).
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #pragma once
 
 #include <cstddef>

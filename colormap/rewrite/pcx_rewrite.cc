@@ -1,5 +1,6 @@
 // PCX layouts load_pcx_pf refuses or misreads, rebuilt as the one it reads:
 // run-length encoded, 8 bits per pixel, one plane (or three for true colour).
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include <algorithm>
 #include <cstdint>
 

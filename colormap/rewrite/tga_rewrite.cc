@@ -7,6 +7,7 @@
 //   (netpbm's pamtotga -cmap on grey, -cmap16) read no bytes at all
 //   (tga.c:318-335); 1-bit grey (GraphicsMagick for black and white, Pillow's
 //   mode "1") is refused (tga.c:390-394).
+// Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>

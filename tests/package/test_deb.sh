@@ -14,7 +14,6 @@ set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 package=mkcolormap
-version=1.00-1
 
 failures=0
 fail() {
@@ -38,6 +37,11 @@ die() {
   echo "FAIL: $*" >&2
   exit 1
 }
+
+# The version as CMake's project() gives it, and the package's first release.
+upstream_version=$(sed -n 's/^project(mkcolormap VERSION \([^ ]*\) .*/\1/p' "$source_dir/CMakeLists.txt")
+[ -n "$upstream_version" ] || die "no version in project() of CMakeLists.txt"
+version=$upstream_version-1
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root() { "$@"; }
@@ -125,7 +129,11 @@ for gz in usr/share/man/man1/mkcolormap.1.gz usr/share/doc/mkcolormap/changelog.
   check "$gz is valid gzip" gzip -t "$work/unpacked/$gz"
 done
 gzip -dc "$work/unpacked/usr/share/man/man1/mkcolormap.1.gz" >"$work/mkcolormap.1"
-check "the manual page is docs/mkcolormap.1" cmp -s "$work/mkcolormap.1" "$source_dir/docs/mkcolormap.1"
+check "the manual page is the one the build configured from docs/mkcolormap.1.in" \
+  cmp -s "$work/mkcolormap.1" "$work/build/mkcolormap.1"
+check_not "the manual page has no @placeholder@ left" grep -q "@[A-Z_]*@" "$work/mkcolormap.1"
+check "the manual page names version $upstream_version" \
+  grep -q "^\.TH MKCOLORMAP 1 \"[^\"]*\" \"mkcolormap $upstream_version\"" "$work/mkcolormap.1"
 check "copyright is machine-readable (DEP-5)" grep -qx \
   'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
   "$work/unpacked/usr/share/doc/mkcolormap/copyright"

@@ -1,0 +1,167 @@
+#!/usr/bin/python3
+"""examples/Makefile driven as a user drives it, in a scratch copy of examples/.
+
+    /usr/bin/python3 tests/e2e/test_makefile.py --binary build/mkcolormap
+
+A file is "touched" by giving it the current time after every file in the
+folder has been set back in time (the colour map less far back than its
+inputs), so no test depends on the clock's resolution or on a wait.
+"""
+
+import argparse
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BINARY = None  # set from --binary
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+EXPECTED = (EXAMPLES / "colormap.expected").read_bytes()
+
+
+class MakefileTestCase(unittest.TestCase):
+    def setUp(self):
+        scratch = tempfile.TemporaryDirectory(prefix="mkcolormap-make-")
+        self.addCleanup(scratch.cleanup)
+        self.dir = pathlib.Path(scratch.name) / "examples"
+        shutil.copytree(EXAMPLES, self.dir, ignore=shutil.ignore_patterns("colormap.bin"))
+
+    def make(self, *args):
+        return subprocess.run(["make", "--no-print-directory", f"MKCOLORMAP={BINARY}", *args],
+                              cwd=self.dir, capture_output=True, text=True, errors="replace",
+                              stdin=subprocess.DEVNULL)
+
+    def build(self, *args):
+        result = self.make(*args)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return result
+
+    def up_to_date(self, *args):
+        """make -q: 0 when the target is up to date, 1 when it is not."""
+        status = self.make("-q", *args).returncode
+        self.assertIn(status, (0, 1))
+        return status == 0
+
+    def settle(self, target="colormap.bin"):
+        now = time.time()
+        for path in self.dir.rglob("*"):
+            age = 10 if path.name == target else 20
+            os.utime(path, (now - age, now - age), follow_symlinks=False)
+
+    def touch(self, name):
+        os.utime(self.dir / name)
+
+
+class PipelineTest(MakefileTestCase):
+    def test_build_touch_break_and_mend(self):
+        self.build()
+        self.assertEqual((self.dir / "colormap.bin").read_bytes(), EXPECTED)
+        self.assertTrue(self.up_to_date())
+
+        for name in ["rings.lbm", "table.bin", "maps.ini"]:
+            with self.subTest(touched=name):
+                self.settle()
+                self.assertTrue(self.up_to_date())
+                self.touch(name)
+                self.assertFalse(self.up_to_date(), f"{name} touched")
+                self.build()
+                self.assertTrue(self.up_to_date())
+                self.assertEqual((self.dir / "colormap.bin").read_bytes(), EXPECTED)
+
+        # A broken image: the tool's message, make fails, and no partial
+        # colour map is left to pass for an up-to-date one.
+        good = (self.dir / "rings.lbm").read_bytes()
+        self.settle()
+        (self.dir / "rings.lbm").write_bytes(good[:len(good) // 2])
+        result = self.make()
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn('ERROR. Can\'t open the image "rings.lbm", probably bad file format.\n', result.stdout)
+        self.assertFalse((self.dir / "colormap.bin").exists(), "the failed run's output was kept")
+        self.assertFalse(self.up_to_date())
+
+        (self.dir / "rings.lbm").write_bytes(good)
+        self.build()
+        self.assertEqual((self.dir / "colormap.bin").read_bytes(), EXPECTED)
+        self.assertTrue(self.up_to_date())
+
+    def test_a_missing_input_is_reported_by_the_tool(self):
+        (self.dir / "maps.ini").write_text("gradient.bmp\ngone.pcx\n")
+        result = self.make()
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn('ERROR. Can\'t open the image "gone.pcx", probably bad file format.\n', result.stdout)
+        self.assertFalse((self.dir / "colormap.bin").exists())
+
+
+class ShownTest(unittest.TestCase):
+    def test_the_readme_shows_the_makefile_as_it_is(self):
+        readme = (EXAMPLES.parent / "README.md").read_text()
+        self.assertIn("```make\n" + (EXAMPLES / "Makefile").read_text() + "```\n", readme)
+
+
+class PrerequisiteTest(MakefileTestCase):
+    # An INI file in a folder of its own, whose rows are taken from the
+    # working folder: every rule of the format that decides what is a row.
+    INI = (b"\xef\xbb\xbfgradient.bmp\r\n"                   # byte-order mark, CR LF
+           b"# comment.bin\r\n"
+           b"\r\n"
+           b"\n"
+           b"table.bin\rafter-cr.bin\n"                       # a CR ends the row
+           b"#" + b"c" * 898 + b"piece.bin\n"                 # 899 bytes, then a row
+           b"\x00nul.bin\n"                                   # a NUL: a blank row
+           b"columns.pcx\x00after-nul.bin\n"
+           b"tile#1.pcx")                                     # no line end
+    ROWS = ["gradient.bmp", "table.bin", "piece.bin", "columns.pcx", "tile#1.pcx"]
+    NOT_ROWS = ["comment.bin", "after-cr.bin", "nul.bin", "after-nul.bin"]
+    ARGS = ["INI=lists/odd.ini", "MAP=out/odd.bin"]
+
+    def setUp(self):
+        super().setUp()
+        (self.dir / "lists").mkdir()
+        (self.dir / "out").mkdir()
+        (self.dir / "lists" / "odd.ini").write_bytes(self.INI)
+        shutil.copy(self.dir / "table.bin", self.dir / "piece.bin")
+        shutil.copy(self.dir / "columns.pcx", self.dir / "tile#1.pcx")
+        for name in self.NOT_ROWS:
+            (self.dir / name).write_bytes(b"not a row")
+
+    def test_exactly_the_rows_the_tool_reads_are_prerequisites(self):
+        result = self.build(*self.ARGS)
+        self.assertEqual(result.stderr, "")
+        # The tool read those rows, in that order.
+        entries = {"gradient.bmp": EXPECTED[:256], "columns.pcx": EXPECTED[256:512],
+                   "tile#1.pcx": EXPECTED[256:512]}
+        expected = b"".join(entries.get(row) or (self.dir / row).read_bytes() for row in self.ROWS)
+        self.assertEqual((self.dir / "out" / "odd.bin").read_bytes(), expected)
+        for name in ["lists/odd.ini", *self.ROWS, *self.NOT_ROWS]:
+            with self.subTest(touched=name):
+                self.settle("odd.bin")
+                self.assertTrue(self.up_to_date(*self.ARGS))
+                self.touch(name)
+                self.assertEqual(self.up_to_date(*self.ARGS), name in self.NOT_ROWS)
+
+    def test_a_path_with_a_space_rebuilds_on_every_run(self):
+        shutil.copy(self.dir / "table.bin", self.dir / "my table.bin")
+        (self.dir / "lists" / "odd.ini").write_bytes(b"gradient.bmp\nmy table.bin\n")
+        result = self.build(*self.ARGS)
+        self.assertIn("make cannot track", result.stderr)
+        self.assertEqual((self.dir / "out" / "odd.bin").read_bytes(),
+                         EXPECTED[:256] + (self.dir / "table.bin").read_bytes())
+        self.settle("odd.bin")
+        self.assertFalse(self.up_to_date(*self.ARGS))
+
+
+def main():
+    global BINARY
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    args, rest = parser.parse_known_args()
+    BINARY = os.path.abspath(args.binary)
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()
