@@ -1,0 +1,159 @@
+// The platform on Windows. The application manifest sets the process's code
+// page to UTF-8, so the narrow functions used here (CreateFileA, fopen) take
+// paths as the rows and the command line hold them. Files are read with
+// ReadFile, as bytes: no text mode, so a Ctrl-Z or a CR in the INI file or
+// an input means what it means on Linux.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <memory>
+
+#include "colormap/platform.h"
+
+namespace platform {
+
+namespace {
+
+// Large blocks: each ReadFile and WriteFile is a trip into the kernel.
+constexpr std::size_t kCopyBlock = 1024 * 1024;
+// One ReadFile or WriteFile moves at most a DWORD's worth.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+HANDLE handle_of(const InputFile& file) { return reinterpret_cast<HANDLE>(file.handle()); }
+
+HANDLE handle_of(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+// Only a file on a disk is regular: pipes, character devices (CON, NUL, the
+// serial ports) and directories are not. Its identity is the volume's serial
+// number and the file's index on that volume, which hard links share.
+bool identity_of_handle(HANDLE handle, FileIdentity* identity) {
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+  FileIdentity result;
+  if (GetFileType(handle) == FILE_TYPE_DISK) {
+    BY_HANDLE_FILE_INFORMATION info;
+    // A whole volume or disk opened as a file gives no information: not regular.
+    if (GetFileInformationByHandle(handle, &info)) {
+      result.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+      result.volume = info.dwVolumeSerialNumber;
+      result.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    }
+  }
+  *identity = result;
+  return true;
+}
+
+bool write_all(HANDLE out, const char* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD want = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+    DWORD written = 0;
+    if (!WriteFile(out, data, want, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool identity_of_path(const char* path, FileIdentity* identity) {
+  // No access asked for, only a look: works on directories too
+  // (FILE_FLAG_BACKUP_SEMANTICS) and follows symbolic links.
+  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = identity_of_handle(handle, identity);
+  CloseHandle(handle);
+  return known;
+}
+
+bool InputFile::open(const char* path, Kind kind) {
+  close();
+  // Others may go on reading, writing, renaming or deleting the file, as on
+  // Linux. Opening a directory fails: it is no file to read. Opening a pipe
+  // or a device never waits; only a regular file is then read where that
+  // is asked for.
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(handle);
+  FileIdentity identity;
+  if (!identity_of_handle(handle, &identity) || (kind == Kind::RegularOnly && !identity.regular)) {
+    close();
+    return false;
+  }
+  identity_ = identity;
+  LARGE_INTEGER size;
+  size_ = identity.regular && GetFileSizeEx(handle, &size)
+              ? static_cast<std::uint64_t>(size.QuadPart)
+              : 0;
+  return true;
+}
+
+void InputFile::close() {
+  if (handle_ != kClosed) CloseHandle(handle_of(*this));
+  handle_ = kClosed;
+  identity_ = FileIdentity();
+  size_ = 0;
+}
+
+long InputFile::read(void* out, std::size_t size) {
+  const DWORD want = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+  DWORD got = 0;
+  if (ReadFile(handle_of(*this), out, want, &got, nullptr)) return static_cast<long>(got);
+  // A pipe whose writer has gone has simply ended.
+  const DWORD error = GetLastError();
+  return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+std::FILE* create_output(const char* path) { return std::fopen(path, "wb"); }
+
+bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {
+  return identity_of_handle(handle_of(stream), identity);
+}
+
+CopyResult copy_to_output(InputFile& in, std::FILE* out) {
+  const HANDLE out_handle = handle_of(out);
+  std::unique_ptr<char[]> block(new char[kCopyBlock]);
+  std::uint64_t copied = 0;
+  for (;;) {
+    const long got = in.read(block.get(), kCopyBlock);
+    if (got == 0) return CopyResult::Done;
+    if (got < 0) return copied == 0 ? CopyResult::UnreadableFile : CopyResult::ReadFailed;
+    if (!write_all(out_handle, block.get(), static_cast<std::size_t>(got))) {
+      return CopyResult::WriteFailed;
+    }
+    copied += static_cast<std::uint64_t>(got);
+  }
+}
+
+void prepare_process() {
+  // No dialog box, for a drive with no disk in it or anything else: the
+  // tool runs unattended, and a failure is a message and a status.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  // A standard stream the parent left without a handle is given NUL, opened
+  // read-only, so that a message written to it still fails.
+  for (int fd = 0; fd <= 2; ++fd) {
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2) {
+      const int opened = _open("NUL", _O_RDONLY | _O_BINARY);
+      if (opened >= 0 && opened != fd) {
+        _dup2(opened, fd);
+        _close(opened);
+      }
+    }
+  }
+}
+
+void move_messages_past_output(const FileIdentity& output) {
+  FileIdentity standard_output;
+  if (identity_of_stream(stdout, &standard_output) && same_regular_file(standard_output, output)) {
+    std::fflush(stdout);
+    _lseeki64(_fileno(stdout), 0, SEEK_END);
+  }
+}
+
+}  // namespace platform
