@@ -13,5 +13,6 @@ target_link_libraries(allegro_library INTERFACE ${ALLEGRO_STATIC_LIBRARY} kernel
                       comdlg32 ole32 dinput ddraw dxguid winmm dsound)
 
 enable_language(RC)
-add_link_options(-static)
+# The C and C++ run-time libraries and winpthread linked in, symbols left out.
+add_link_options(-static -s)
 set(MKCOLORMAP_WINDOWS_RESOURCES ${CMAKE_CURRENT_LIST_DIR}/mkcolormap.rc)
