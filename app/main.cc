@@ -64,7 +64,9 @@ bool is_ini_file(const char* output_path, const IniStream& ini) {
 // the file, or the run fails.
 bool finish_run(const RunSettings& settings, RunStreams& streams) {
   streams.ini.close();
-  const bool written = !std::ferror(streams.output);
+  // Flushed apart from closing: some C libraries (Wine's msvcrt) let fclose
+  // succeed when its last write failed.
+  const bool written = std::fflush(streams.output) == 0 && !std::ferror(streams.output);
   const bool closed = std::fclose(streams.output) == 0;
   streams.output = nullptr;
   platform::move_messages_past_output(streams.output_identity);
