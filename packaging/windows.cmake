@@ -9,8 +9,28 @@ target_include_directories(allegro_library SYSTEM INTERFACE ${ALLEGRO_INCLUDE_DI
 # ALLEGRO_USE_CONSOLE: a console program with the C library's own main and
 # argv, not the library's WinMain.
 target_compile_definitions(allegro_library INTERFACE ALLEGRO_STATICLINK ALLEGRO_USE_CONSOLE)
-target_link_libraries(allegro_library INTERFACE ${ALLEGRO_STATIC_LIBRARY} kernel32 user32 gdi32
-                      comdlg32 ole32 dinput ddraw dxguid winmm dsound)
+
+# Allegro's Windows drivers import the window, drawing, DirectX, sound and
+# COM libraries, which a program on SYSTEM_NONE never calls. Imported from
+# delay-load libraries, they are loaded on a first call only: a run starts
+# in half the time under Wine. Anything a .def leaves out is still imported
+# the usual way, through the libraries named after them.
+find_program(MKCOLORMAP_DLLTOOL NAMES x86_64-w64-mingw32-dlltool dlltool REQUIRED)
+set(delay_libraries)
+foreach(dll USER32 GDI32 DDRAW DSOUND WINMM ole32)
+  set(def ${CMAKE_CURRENT_LIST_DIR}/delayload/${dll}.def)
+  set(library ${CMAKE_BINARY_DIR}/delayload/lib${dll}-delay.a)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
+  execute_process(COMMAND ${MKCOLORMAP_DLLTOOL} --input-def ${def} --dllname ${dll}.dll
+                          --output-delaylib ${library} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${MKCOLORMAP_DLLTOOL} could not make ${library}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  list(APPEND delay_libraries ${library})
+endforeach()
+target_link_libraries(allegro_library INTERFACE ${ALLEGRO_STATIC_LIBRARY} kernel32 ${delay_libraries}
+                      user32 gdi32 comdlg32 ole32 dinput ddraw dxguid winmm dsound delayimp)
 
 enable_language(RC)
 # The C and C++ run-time libraries and winpthread linked in, symbols left out.
