@@ -903,6 +903,26 @@ class RowTest(ToolTestCase):
         self.run_rows(" y.bin\n", cant_open_binary(" y.bin"), 1, [])
         self.run_rows("y.bin\t\n", unknown_extension(".bin\t", 1, "maps.ini"), 1, [])
 
+    def test_windows_paths(self):
+        if not WINE:
+            self.skipTest("Windows paths: back slashes and drive letters")
+        with self.folder() as f:
+            (f / "sub").mkdir()
+            pic = f.image("sub/pic.bmp", 16, 16, indices(18))
+            raw = f.write("sub/raw.bin", b"\x00raw\r\n")
+            # Wine's drive Z: is the root of the Linux file system.
+            drive = "Z:" + str(f.path).replace("/", "\\")
+            rows = ["sub\\pic.bmp", "sub/raw.bin", drive + "\\sub\\raw.bin",
+                    drive.replace("\\", "/") + "/sub\\pic.bmp", ".\\SUB\\PIC.BMP"]
+            f.write("maps.ini", "\r\n".join(rows) + "\r\n")
+            ini = "sub\\..\\maps.ini"
+            output = drive + "\\out.bin"
+            self.expect(f, [ini, output], done(output, ini), 0, "out.bin",
+                        pic + raw + raw + pic + pic)
+            # The output named through another spelling is still the INI file.
+            self.expect(f, [ini, drive + "\\SUB\\..\\MAPS.INI"],
+                        output_is_ini(drive + "\\SUB\\..\\MAPS.INI"), 1)
+
     def test_row_messages_name_the_ini_path_as_given(self):
         with self.folder() as f:
             (f / "lists").mkdir()
