@@ -56,8 +56,7 @@ void set_title(const char* program_path) {
 // Opening the output would truncate the INI file before its first row is read.
 bool is_ini_file(const char* output_path, const IniStream& ini) {
   platform::FileIdentity output;
-  return platform::identity_of_path(output_path, &output) &&
-         platform::same_regular_file(output, ini.identity());
+  return platform::identity_of_path(output_path, &output) && ini.same_regular_file_as(output);
 }
 
 // Closes both streams of a finished run; every byte written must have reached

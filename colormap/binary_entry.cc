@@ -7,7 +7,7 @@ bool write_binary_entry(const char* path, const RunSettings& settings, RunStream
   if (!in.open(path, platform::InputFile::Kind::Any)) {
     return fail_run(streams, "ERROR. Can't open the binary file \"%s\"\n", path);
   }
-  if (platform::same_regular_file(in.identity(), streams.output_identity)) {
+  if (in.same_regular_file_as(streams.output_identity)) {
     // Copying the output into itself would grow it until the disk is full.
     in.close();
     return fail_run(streams, "ERROR. The binary file \"%s\" is the output file.\n", path);

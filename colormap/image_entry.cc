@@ -87,7 +87,7 @@ ImageOutcome read_image_entry(const char* path, ImageFormat format,
                               const platform::FileIdentity& output, ImageRun& run) {
   ImageSource source;
   if (!source.open(path)) return outcome(ImageOutcome::Kind::CannotOpen);
-  if (platform::same_regular_file(source.identity(), output)) {
+  if (source.same_regular_file_as(output)) {
     return outcome(ImageOutcome::Kind::IsOutput);
   }
   // Read anew on every row, even a file named before: a file rewritten

@@ -12,8 +12,10 @@ class ImageSource {
  public:
   // False when the path names no regular file that can be opened for reading.
   bool open(const char* path);
-  // Which file was opened.
-  const platform::FileIdentity& identity() const { return file_.identity(); }
+  // Whether the file opened is the regular file `other` identifies.
+  bool same_regular_file_as(const platform::FileIdentity& other) const {
+    return file_.same_regular_file_as(other);
+  }
   // Bytes left of the size the file had when opened; nothing past it is read.
   std::uint64_t left() const { return left_; }
   // Reads up to `size` bytes, fewer only at the end. -1 on a read error.

@@ -45,8 +45,8 @@ class InputFile {
   bool is_open() const { return handle_ != kClosed; }
   void close();
 
-  // Taken once, when opened.
-  const FileIdentity& identity() const { return identity_; }
+  // Whether this is the regular file `other` identifies.
+  bool same_regular_file_as(const FileIdentity& other) const;
   // A regular file's size when opened; 0 for anything else.
   std::uint64_t size() const { return size_; }
 
@@ -60,7 +60,7 @@ class InputFile {
  private:
   static constexpr std::intptr_t kClosed = -1;
   std::intptr_t handle_ = kClosed;
-  FileIdentity identity_;
+  FileIdentity identity_;  // taken when opened; the volume may be left for later
   std::uint64_t size_ = 0;
 };
 

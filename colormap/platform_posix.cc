@@ -111,6 +111,10 @@ bool InputFile::open(const char* path, Kind kind) {
   return true;
 }
 
+bool InputFile::same_regular_file_as(const FileIdentity& other) const {
+  return same_regular_file(identity_, other);
+}
+
 void InputFile::close() {
   if (handle_ != kClosed) ::close(fd_of(*this));
   handle_ = kClosed;
@@ -139,7 +143,8 @@ CopyResult copy_to_output(InputFile& in, std::FILE* out) {
   const int in_fd = fd_of(in);
   const int out_fd = fileno(out);
   std::uint64_t copied = 0;
-  if (in.identity().regular && in.size() > 0 && copy_in_kernel(in_fd, out_fd, &copied)) {
+  // Only a regular file has a size.
+  if (in.size() > 0 && copy_in_kernel(in_fd, out_fd, &copied)) {
     return CopyResult::Done;
   }
   return copy_blocks(in_fd, out_fd, copied);

@@ -35,8 +35,10 @@ class IniStream {
   // at the very start is passed over.
   bool open(const char* path);
   bool is_open() const { return file_.is_open(); }
-  // Which file the INI file is.
-  const platform::FileIdentity& identity() const { return file_.identity(); }
+  // Whether the INI file is the regular file `other` identifies.
+  bool same_regular_file_as(const platform::FileIdentity& other) const {
+    return file_.same_regular_file_as(other);
+  }
   void close();
 
   ReadResult read_row(RowPiece* row);
