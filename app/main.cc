@@ -1,18 +1,14 @@
 // mkcolormap: builds a colour-map file from the inputs an INI file lists.
 #include <allegro.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
 #include "colormap/build_colormap.h"
+#include "colormap/platform.h"
 #include "colormap/run.h"
 
 namespace {
@@ -44,28 +40,6 @@ bool start_library() {
   return true;
 }
 
-// A full disk, a file-size limit or a reader that went away must end in a
-// failed write and its message, not in a silent death by signal.
-void ignore_output_signals() {
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
-}
-
-// A closed standard stream would hand its number to the INI or the output
-// file, and messages would land in it. Filled read-only, so that a message
-// written to a closed standard output still fails.
-void fill_closed_standard_streams() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      const int opened = ::open("/dev/null", O_RDONLY);
-      if (opened >= 0 && opened != fd) {
-        ::dup2(opened, fd);
-        ::close(opened);
-      }
-    }
-  }
-}
-
 // Like other command-line tools: a message that could not be written (a full
 // disk, a closed or broken standard output) makes the run fail.
 bool messages_written() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
@@ -81,19 +55,20 @@ void set_title(const char* program_path) {
 
 // Opening the output would truncate the INI file before its first row is read.
 bool is_ini_file(const char* output_path, const IniStream& ini) {
-  struct stat output_stat, ini_stat;
-  return stat(output_path, &output_stat) == 0 && fstat(ini.fd(), &ini_stat) == 0 &&
-         same_regular_file(output_stat, ini_stat);
+  platform::FileIdentity output;
+  return platform::identity_of_path(output_path, &output) && ini.same_regular_file_as(output);
 }
 
 // Closes both streams of a finished run; every byte written must have reached
 // the file, or the run fails.
 bool finish_run(const RunSettings& settings, RunStreams& streams) {
   streams.ini.close();
-  const bool written = !std::ferror(streams.output);
+  // Flushed apart from closing: some C libraries (Wine's msvcrt) let fclose
+  // succeed when its last write failed.
+  const bool written = std::fflush(streams.output) == 0 && !std::ferror(streams.output);
   const bool closed = std::fclose(streams.output) == 0;
   streams.output = nullptr;
-  move_messages_past_output(streams.output_stat);
+  platform::move_messages_past_output(streams.output_identity);
   if (!written || !closed) {
     report("ERROR. Can't write file \"%s\".\n", settings.output_path.c_str());
     return false;
@@ -126,13 +101,13 @@ int run(int argc, char* argv[]) {
     report("ERROR. The output file \"%s\" is the INI file.\n", output_path);
     return 1;
   }
-  streams.output = std::fopen(output_path, "wb");
+  streams.output = platform::create_output(output_path);
   if (!streams.output) {
     streams.ini.close();
     report("ERROR. Can't create file \"%s\".\n", output_path);
     return 1;
   }
-  if (fstat(fileno(streams.output), &streams.output_stat) != 0) {
+  if (!platform::identity_of_stream(streams.output, &streams.output_identity)) {
     fail_run(streams, "ERROR. Can't create file \"%s\".\n", output_path);
     return 1;
   }
@@ -148,8 +123,7 @@ int run(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  fill_closed_standard_streams();
-  ignore_output_signals();
+  platform::prepare_process();
   const int status = run(argc, argv);
   return messages_written() ? status : 1;
 }

@@ -83,12 +83,13 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
 
 }  // namespace
 
-ImageOutcome read_image_entry(const char* path, ImageFormat format, const struct stat& output,
-                              ImageRun& run) {
+ImageOutcome read_image_entry(const char* path, ImageFormat format,
+                              const platform::FileIdentity& output, ImageRun& run) {
   ImageSource source;
   if (!source.open(path)) return outcome(ImageOutcome::Kind::CannotOpen);
-  const struct stat& file = source.file_stat();
-  if (same_regular_file(file, output)) return outcome(ImageOutcome::Kind::IsOutput);
+  if (source.same_regular_file_as(output)) {
+    return outcome(ImageOutcome::Kind::IsOutput);
+  }
   // Read anew on every row, even a file named before: a file rewritten
   // within one timestamp tick, or through a shared mapping, keeps its times.
   return judge(source, format, run);
@@ -99,7 +100,7 @@ bool write_image_entry(const char* path, const RunSettings& settings, RunStreams
   ImageFormat format;
   ImageOutcome result;  // cannot open, unless the extension names a format
   if (image_format_of(path, &format)) {
-    result = read_image_entry(path, format, streams.output_stat, run);
+    result = read_image_entry(path, format, streams.output_identity, run);
   }
   switch (result.kind) {
     case ImageOutcome::Kind::Entry:

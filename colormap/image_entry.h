@@ -2,8 +2,6 @@
 // pixel, line by line from the top-left corner.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <array>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "colormap/image_header.h"
 #include "colormap/image_intake.h"
 #include "colormap/library_io.h"
+#include "colormap/platform.h"
 #include "colormap/run.h"
 
 // What the image rows of one run share.
@@ -33,8 +32,8 @@ struct ImageOutcome {
 // Opens, reads, checks and decodes the image at `path`, exactly as written,
 // by the loader for `format`; writes nothing. `output` is the output file,
 // which no row may read.
-ImageOutcome read_image_entry(const char* path, ImageFormat format, const struct stat& output,
-                              ImageRun& run);
+ImageOutcome read_image_entry(const char* path, ImageFormat format,
+                              const platform::FileIdentity& output, ImageRun& run);
 
 // Appends exactly 256 bytes to the output, or fails the run and returns false.
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams,

@@ -3,29 +3,25 @@
 // read: a FIFO or a device could block the run or never end.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 
+#include "colormap/platform.h"
+
 class ImageSource {
  public:
-  ImageSource() = default;
-  ImageSource(const ImageSource&) = delete;
-  ImageSource& operator=(const ImageSource&) = delete;
-  ~ImageSource();
-
   // False when the path names no regular file that can be opened for reading.
   bool open(const char* path);
-  // The identity, size and times of the file opened.
-  const struct stat& file_stat() const { return stat_; }
+  // Whether the file opened is the regular file `other` identifies.
+  bool same_regular_file_as(const platform::FileIdentity& other) const {
+    return file_.same_regular_file_as(other);
+  }
   // Bytes left of the size the file had when opened; nothing past it is read.
   std::uint64_t left() const { return left_; }
   // Reads up to `size` bytes, fewer only at the end. -1 on a read error.
   long read(unsigned char* out, std::size_t size);
 
  private:
-  int fd_ = -1;
-  struct stat stat_ = {};
+  platform::InputFile file_;
   std::uint64_t left_ = 0;
 };

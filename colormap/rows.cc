@@ -1,9 +1,5 @@
 #include "colormap/rows.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -22,8 +18,7 @@ bool starts_skipped_row(char c) { return ends_row(c) || c == '#'; }
 
 bool IniStream::open(const char* path) {
   close();
-  fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return false;
+  if (!file_.open(path, platform::InputFile::Kind::Any)) return false;
   buffer_.reset(new char[kBlockSize]);
   begin_ = end_ = 0;
   at_end_ = false;
@@ -51,8 +46,7 @@ bool IniStream::skip_byte_order_mark() {
 }
 
 void IniStream::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_.close();
   buffer_.reset();
 }
 
@@ -62,18 +56,11 @@ bool IniStream::fill() {
   std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
   begin_ = 0;
   end_ = kept;
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.get() + end_, kBlockSize - end_);
-    if (got > 0) {
-      end_ += static_cast<std::size_t>(got);
-      return true;
-    }
-    if (got == 0) {
-      at_end_ = true;
-      return true;
-    }
-    if (errno != EINTR) return false;
-  }
+  const long got = file_.read(buffer_.get() + end_, kBlockSize - end_);
+  if (got < 0) return false;
+  if (got == 0) at_end_ = true;
+  end_ += static_cast<std::size_t>(got);
+  return true;
 }
 
 ReadResult IniStream::read_row(RowPiece* row) {

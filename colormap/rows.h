@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "colormap/formats/image_format.h"
+#include "colormap/platform.h"
 
 // One read yields at most kRowBufferSize - 1 characters, line feed included;
 // a longer line comes in pieces, each a row of its own.
@@ -33,8 +34,11 @@ class IniStream {
   // cannot be read (a directory) is found at once. A UTF-8 byte-order mark
   // at the very start is passed over.
   bool open(const char* path);
-  bool is_open() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool is_open() const { return file_.is_open(); }
+  // Whether the INI file is the regular file `other` identifies.
+  bool same_regular_file_as(const platform::FileIdentity& other) const {
+    return file_.same_regular_file_as(other);
+  }
   void close();
 
   ReadResult read_row(RowPiece* row);
@@ -48,7 +52,7 @@ class IniStream {
   bool fill();
   bool skip_byte_order_mark();
 
-  int fd_ = -1;
+  platform::InputFile file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;

@@ -1,7 +1,6 @@
 #include "colormap/run.h"
 
 #include <allegro.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <vector>
@@ -39,19 +38,11 @@ void report(const char* format, ...) {
   send_message(text);
 }
 
-void move_messages_past_output(const struct stat& output_stat) {
-  struct stat stdout_stat;
-  if (fstat(STDOUT_FILENO, &stdout_stat) == 0 && same_regular_file(stdout_stat, output_stat)) {
-    std::fflush(stdout);
-    lseek(STDOUT_FILENO, 0, SEEK_END);
-  }
-}
-
 void close_run_streams(RunStreams& streams) {
   streams.ini.close();
   if (streams.output) {
     std::fclose(streams.output);
-    move_messages_past_output(streams.output_stat);
+    platform::move_messages_past_output(streams.output_identity);
   }
   streams.output = nullptr;
 }
@@ -68,8 +59,4 @@ bool fail_run(RunStreams& streams, const char* format, ...) {
 
 bool fail_write(RunStreams& streams, const RunSettings& settings) {
   return fail_run(streams, "ERROR. Can't write file \"%s\".\n", settings.output_path.c_str());
-}
-
-bool same_regular_file(const struct stat& a, const struct stat& b) {
-  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ImageFormat format;
   if (!image_format_of(path.c_str(), &format)) std::abort();
-  const struct stat no_output = {};
+  const platform::FileIdentity no_output;
   // One run's state for all inputs, as for the rows of one list: the
   // buffers carry over from one image to the next.
   static ImageRun run;

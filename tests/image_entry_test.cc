@@ -52,7 +52,7 @@ std::string flat_tga(unsigned char value) {
 // not show: each row must see the bytes of its own moment.
 TEST_F(ImageEntryTest, AFileNamedAgainIsReadAgain) {
   const std::string path = write("a.tga", flat_tga(0x11));
-  const struct stat output = {};
+  const platform::FileIdentity output;
   ImageRun run;
   ASSERT_EQ(read_image_entry(path.c_str(), ImageFormat::Tga, output, run).entry[0], 0x11);
 
@@ -96,7 +96,8 @@ TEST_F(ImageEntryTest, RowsAreJudgedByTheirOwnPathAndExtension) {
   ASSERT_EQ(mkdir((folder_ + "/folder.pcx").c_str(), 0700), 0);
   ASSERT_EQ(mkfifo((folder_ + "/pipe.tga").c_str(), 0600), 0);
   write("empty.tga", "");
-  const struct stat output = stat_of(write("out.tga", grey_tga()));
+  platform::FileIdentity output;
+  ASSERT_TRUE(platform::identity_of_path(write("out.tga", grey_tga()).c_str(), &output));
 
   using Kind = ImageOutcome::Kind;
   const struct {

@@ -8,6 +8,10 @@ Image fixtures come from independent encoders: Pillow for BMP, PCX and TGA,
 GraphicsMagick for RGBA PCX, netpbm's ppmtoilbm for LBM.
 
     /usr/bin/python3 tests/e2e/test_e2e.py --binary build/mkcolormap
+
+With --wine, BINARY runs the Windows build under Wine (tests/wine/mkcolormap)
+in a Wine folder made for the run: messages must then end in CR LF, and the
+cases that cannot hold on Windows are skipped, each saying why.
 """
 
 import argparse
@@ -28,6 +32,7 @@ import unittest
 from PIL import Image
 
 BINARY = None  # set from --binary
+WINE = False  # set from --wine
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 # Measures a run's peak RSS without the test runner's own mixed in. No
 # bytecode is cached for it: the tests write only in their temporary folders.
@@ -97,6 +102,13 @@ def cant_open_binary(path):
 
 def binary_is_output(path):
     return f'ERROR. The binary file "{path}" is the output file.\n'
+
+
+def message_bytes(text):
+    """The bytes a message is printed as: console programs on Windows end
+    their lines in CR LF."""
+    data = os.fsencode(text)
+    return data.replace(b"\n", b"\r\n") if WINE else data
 
 
 # --- Fixtures --------------------------------------------------------------
@@ -235,6 +247,11 @@ class Folder:
 class ToolTestCase(unittest.TestCase):
     maxDiff = 4000
 
+    def linux_only(self, reason):
+        """Skips a case that cannot hold on Windows, saying why."""
+        if WINE:
+            self.skipTest(f"not on Windows: {reason}")
+
     @contextlib.contextmanager
     def folder(self):
         with tempfile.TemporaryDirectory(prefix="mkcolormap-e2e-") as parent:
@@ -263,7 +280,7 @@ class ToolTestCase(unittest.TestCase):
         except subprocess.TimeoutExpired:
             self.fail(f"{args} still running after {timeout} s")
         if stdout is not None:
-            self.assertEqual(result.stdout, os.fsencode(stdout),
+            self.assertEqual(result.stdout, message_bytes(stdout),
                              f"stdout of {args} (status {result.returncode})")
         self.assertEqual(result.stderr, b"", f"stderr of {args}")
         self.assertEqual(result.returncode, status, f"exit status of {args}")
@@ -643,7 +660,8 @@ class HostileImageTest(ToolTestCase):
         with open(out, "wb") as stdout, open(err, "wb") as stderr:
             run = peak_memory.measure([BINARY, *args], HOSTILE_TIMEOUT, cwd=f.path, stdout=stdout,
                                       stderr=stderr, preexec_fn=cap_files,
-                                      env=dict(os.environ, TMPDIR=str(tmp)))
+                                      # Wine finds its server through TMPDIR.
+                                      env=dict(os.environ, **({} if WINE else {"TMPDIR": str(tmp)})))
         self.assertEqual(os.listdir(tmp), [], "private copies left behind")
         return run, out.read_bytes(), err.read_bytes()
 
@@ -682,6 +700,10 @@ class HostileImageTest(ToolTestCase):
             (["zero.pcx"], lambda f: os.symlink("/dev/zero", f / "zero.pcx"), b"",
              cant_open_image, 1),
         ]
+        if WINE:
+            # No FIFOs or /dev/zero there; the devices are tested by name in
+            # test_device_names_are_not_images.
+            cases = cases[:-2]
         # The same damage, kept small, leaves files that independent decoders
         # read: the big ones are wrong by their size alone.
         for name, make in [("gap.bmp", lambda f: bmp_with_gap(f, "gap.bmp", pixels, 4096)),
@@ -696,7 +718,8 @@ class HostileImageTest(ToolTestCase):
             f.image("first.bmp", 16, 16, indices(42))
             f.write("maps.ini", "first.bmp\n")
             base, stdout, _ = self.measured_run(f, ["maps.ini", "out.bin"])
-            self.assertEqual((base["status"], stdout), (0, done("out.bin", "maps.ini").encode()))
+            self.assertEqual((base["status"], stdout),
+                             (0, message_bytes(done("out.bin", "maps.ini"))))
         for rows, make, entries, message, status in cases:
             with self.subTest(rows[-1]), self.folder() as f:
                 first = f.image("first.bmp", 16, 16, indices(42))
@@ -709,13 +732,26 @@ class HostileImageTest(ToolTestCase):
                         f"{base['peak_rss_bytes'] >> 10} KiB), private copy "
                         f"{run['peak_copy_bytes'] >> 10} KiB, stdout {stdout[:90]!r}")
                 self.assertFalse(run["timed_out"], f"killed after {HOSTILE_TIMEOUT} s: {seen}")
-                self.assertEqual(stdout, os.fsencode(message(rows[-1])), seen)
+                self.assertEqual(stdout, message_bytes(message(rows[-1])), seen)
                 self.assertEqual(stderr, b"", seen)
                 self.assertEqual(run["status"], status, seen)
                 self.assertLessEqual(run["peak_total_bytes"], base["peak_rss_bytes"] + RSS_SLACK,
                                      seen)
                 self.assertEqual(f.read("out.bin"), first + entries, seen)
                 self.assertEqual(set(os.listdir(f.path)), names | {"out.bin"}, "files appeared")
+
+
+class DeviceTest(ToolTestCase):
+    def test_device_names_are_not_images(self):
+        # On Windows these name the null device and the console, whatever
+        # the extension: character devices, refused without reading. On
+        # Linux they name missing files. The message is the same.
+        for row in ["NUL.bmp", "nul.tga", "CON.pcx", "COM1.lbm"]:
+            with self.subTest(row), self.folder() as f:
+                first = f.write("first.bin", b"\x00first")
+                f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                self.expect(f, ["maps.ini", "out.bin"], cant_open_image(row), 1, "out.bin", first,
+                            timeout=20)
 
 
 # --- Binary entries --------------------------------------------------------
@@ -828,6 +864,10 @@ class RowTest(ToolTestCase):
         # Everything after a carriage return in the middle of a line is dropped.
         self.run_rows("y.bin\rabsent.bin\nx.bmp\rab\n", ok, 0, ["y.bin", "x.bmp"])
         self.run_rows("y.bin\r\rab\r\nab\n", too_short(2, "maps.ini"), 1, ["y.bin"])
+        # Ctrl-Z, the end of a text file to old DOS programs, is an ordinary byte.
+        self.run_rows("y.bin\n\x1a\nx.bmp\n", too_short(2, "maps.ini"), 1, ["y.bin"])
+        self.run_rows("y.bin\x1a\nx.bmp\n", unknown_extension(".bin\x1a", 1, "maps.ini"), 1, [])
+        self.run_rows("\x1ay.bin\nx.bmp\n", cant_open_binary("\x1ay.bin"), 1, [])
 
     def test_long_lines(self):
         # 898 characters and the line feed: one read, so the next line is row 2.
@@ -869,6 +909,26 @@ class RowTest(ToolTestCase):
                       ["sub dir/ spaced .bin"], setup=setup)
         self.run_rows(" y.bin\n", cant_open_binary(" y.bin"), 1, [])
         self.run_rows("y.bin\t\n", unknown_extension(".bin\t", 1, "maps.ini"), 1, [])
+
+    def test_windows_paths(self):
+        if not WINE:
+            self.skipTest("Windows paths: back slashes and drive letters")
+        with self.folder() as f:
+            (f / "sub").mkdir()
+            pic = f.image("sub/pic.bmp", 16, 16, indices(18))
+            raw = f.write("sub/raw.bin", b"\x00raw\r\n")
+            # Wine's drive Z: is the root of the Linux file system.
+            drive = "Z:" + str(f.path).replace("/", "\\")
+            rows = ["sub\\pic.bmp", "sub/raw.bin", drive + "\\sub\\raw.bin",
+                    drive.replace("\\", "/") + "/sub\\pic.bmp", ".\\SUB\\PIC.BMP"]
+            f.write("maps.ini", "\r\n".join(rows) + "\r\n")
+            ini = "sub\\..\\maps.ini"
+            output = drive + "\\out.bin"
+            self.expect(f, [ini, output], done(output, ini), 0, "out.bin",
+                        pic + raw + raw + pic + pic)
+            # The output named through another spelling is still the INI file.
+            self.expect(f, [ini, drive + "\\SUB\\..\\MAPS.INI"],
+                        output_is_ini(drive + "\\SUB\\..\\MAPS.INI"), 1)
 
     def test_row_messages_name_the_ini_path_as_given(self):
         with self.folder() as f:
@@ -954,6 +1014,7 @@ class CommandLineTest(ToolTestCase):
             self.expect(f, ["maps.ini", "out.bin", "/Q"], cant_create("out.bin"), 1)
 
     def test_output_that_cannot_be_written(self):
+        self.linux_only("no /dev/full (test_full_disk_is_a_write_error writes to a small volume)")
         if not os.path.exists("/dev/full"):
             self.skipTest("no /dev/full")
         for rows in ["pic.bmp\n", "data.bin\n", "empty.bin\ndata.bin\npic.bmp\n"]:
@@ -1068,6 +1129,7 @@ class PathBytesTest(ToolTestCase):
     TIMEOUT = 60  # a hang, not a slow run
 
     def test_path_bytes_are_used_and_shown_unchanged(self):
+        self.linux_only("file names are UTF-16: bytes that are not UTF-8 name no file")
         self.assertEqual(os.fsencode(os.fsdecode(b"\xc0\xaf\xff")), b"\xc0\xaf\xff")
         for awkward in AWKWARD_NAMES:
             with self.subTest(awkward):
@@ -1124,6 +1186,8 @@ class OutputFaultTest(ToolTestCase):
         def small_files():
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
+        self.linux_only("no file-size limit (test_full_disk_is_a_write_error is the counterpart)")
+
         for rows in self.ROW_LISTS:
             with self.subTest(rows[:3]), self.folder() as f:
                 entries = self.fixtures(f, 64 * 1024)
@@ -1140,6 +1204,7 @@ class OutputFaultTest(ToolTestCase):
                             preexec=small_files)
 
     def test_reader_of_a_fifo_output_that_goes_away(self):
+        self.linux_only("no FIFOs in the file system (named pipes live apart, under \\\\.\\pipe\\)")
         def read_some(path):
             fd = os.open(path, os.O_RDONLY)  # returns once the tool opens it
             try:
@@ -1181,7 +1246,62 @@ class OutputFaultTest(ToolTestCase):
                 self.expect(f, args, None, status, "out.bin",
                             b"".join(entries[r] for r in rows), stdout_to=full)
 
+    def test_full_disk_is_a_write_error(self):
+        # A volume of one 4 KiB page, mounted for the run alone: in a mount
+        # namespace of its own, or under Wine, whose server opens the files
+        # outside any such namespace, for the time of the run.
+        mount = "mount -t tmpfs -o size=4k none \"$0\""
+        namespace = ["unshare", "--mount", "--propagation", "private", "sh", "-c"]
+        with self.folder() as f:
+            small = f.path.parent / "small"
+            small.mkdir()
+            probe = (subprocess.run([*namespace, mount, small], capture_output=True)
+                     if shutil.which("unshare") else None)
+        if probe is None or probe.returncode != 0:
+            why = probe.stderr.decode(errors="replace").strip() if probe else "no unshare"
+            reason = f"cannot mount a small volume in a private mount namespace (needs root): {why}"
+            print(f"\nskipped: {reason}", file=sys.stderr)
+            self.skipTest(reason)
+        if WINE:
+            namespace = ["sh", "-c"]
+            mount += ' && trap "umount \\"$0\\"" EXIT'
+        for rows in self.ROW_LISTS:
+            with self.subTest(rows[:3]), self.folder() as f:
+                entries = self.fixtures(f, 64 * 1024)
+                full = b"".join(entries[r] for r in rows)
+                self.assertGreater(len(full), 4096)
+                f.write("maps.ini", "".join(r + "\n" for r in rows))
+                small = f.path.parent / "small"
+                small.mkdir()
+                output = str(small / "out.bin")
+                check = f.path.parent / "check"
+                # The output's bytes are copied out before the volume goes.
+                launcher = [*namespace, f'{mount} && "$@"; status=$?; cp "$0/out.bin" "{check}";'
+                            ' exit $status', small]
+                self.expect(f, ["maps.ini", output], cant_write(output), 1, launcher=launcher)
+                data = check.read_bytes()
+                self.assertLessEqual(len(data), 4096)
+                self.assertEqual(data, full[:len(data)], "the output is not a prefix")
+
+    def test_output_redirected_into_itself(self):
+        # `mkcolormap maps.ini out.bin > out.bin`: standard output is the output
+        # file, opened a second time; the message comes after the data.
+        self.linux_only("Wine gives a standard output it makes from a Unix descriptor no volume "
+                        "serial number, so the file is not recognised there")
+        for args, loud in [(["out.bin"], True), (["out.bin", "/Q"], False)]:
+            with self.subTest(args), self.folder() as f:
+                entries = self.fixtures(f, 100 * 1024)
+                rows = ["pic.bmp", "big.bin", "pic.bmp"]
+                f.write("maps.ini", "".join(r + "\n" for r in rows))
+                expected = b"".join(entries[r] for r in rows)
+                if loud:
+                    expected += message_bytes(done("out.bin", "maps.ini"))
+                with open(f / "out.bin", "wb") as sink:
+                    self.expect(f, ["maps.ini", *args], None, 0, "out.bin", expected,
+                                stdout_to=sink)
+
     def test_output_that_is_standard_output(self):
+        self.linux_only("no /dev/stdout (test_output_redirected_into_itself is the counterpart)")
         # (arguments, standard output is a file or a pipe, DONE line printed)
         for args, to_file, loud in [(["/dev/stdout"], True, True), (["/dev/stdout", "/Q"], True, False),
                                     (["/Q", "/dev/stdout"], True, False),
@@ -1192,7 +1312,7 @@ class OutputFaultTest(ToolTestCase):
                 f.write("maps.ini", "".join(r + "\n" for r in rows))
                 expected = b"".join(entries[r] for r in rows)
                 if loud:
-                    expected += done("/dev/stdout", "maps.ini").encode()
+                    expected += message_bytes(done("/dev/stdout", "maps.ini"))
                 if to_file:
                     # As `mkcolormap maps.ini /dev/stdout > captured` does it:
                     # a fresh file, opened without O_APPEND, outside the folder.
@@ -1209,6 +1329,7 @@ class OutputFaultTest(ToolTestCase):
 
 class SystemTest(ToolTestCase):
     def test_runs_without_proc_and_starts_no_other_program(self):
+        self.linux_only("Wine itself needs /proc; Allegro's Windows start-up reads neither")
         # As in a chroot or a build sandbox: no /proc, and a `ps` first in
         # PATH that, like procps's there, complains on standard error. It
         # leaves a mark beside the folder if anything runs it.
@@ -1268,19 +1389,41 @@ class ExampleTest(ToolTestCase):
 FIRST_PART = ["ImageEntryTest", "HostileImageTest", "BinaryEntryTest", "OutputFaultTest", "ExampleTest"]
 
 
+@contextlib.contextmanager
+def wine_folder():
+    """A Wine folder of the run's own, its server and services started here
+    and kept up until the end: a server started by a run would inherit its
+    file-size limit, and services started by a run its standard output and
+    error, which would then never end."""
+    with tempfile.TemporaryDirectory(prefix="mkcolormap-wine-") as prefix:
+        os.environ.update(WINEPREFIX=prefix, WINEDEBUG="-all")
+        subprocess.run(["wineserver", "-p"], check=True)
+        subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+        try:
+            yield
+        finally:
+            subprocess.run(["wineserver", "-k"])
+            subprocess.run(["wineserver", "-w"])
+
+
 def main():
-    global BINARY
+    global BINARY, WINE
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
     parser.add_argument("--part", type=int, choices=(1, 2))
+    parser.add_argument("--wine", action="store_true")
     args, rest = parser.parse_known_args()
     BINARY = os.path.abspath(args.binary)
+    WINE = args.wine
     if args.part:
         classes = [name for name, value in globals().items()
                    if isinstance(value, type) and issubclass(value, unittest.TestCase)
                    and unittest.defaultTestLoader.getTestCaseNames(value)]
         rest += [name for name in classes if (name in FIRST_PART) == (args.part == 1)]
-    unittest.main(argv=[sys.argv[0], *rest])
+    with wine_folder() if WINE else contextlib.nullcontext():
+        program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    sys.exit(not program.result.wasSuccessful())
 
 
 if __name__ == "__main__":

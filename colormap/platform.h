@@ -1,0 +1,93 @@
+// What the operating system provides to a run: opening and reading files,
+// telling which file a path or a stream is, the output file and the copy of
+// a raw file into it, and the process's standard streams. Each platform
+// implements this in a file of its own (platform_posix.cc,
+// platform_windows.cc); nothing else in the tool calls the system directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace platform {
+
+// Which file something is. Only a regular file can be truncated or grown by
+// accident, so only regular files are ever the same: a terminal or a null
+// device shared by input and output is harmless.
+struct FileIdentity {
+  bool regular = false;
+  std::uint64_t volume = 0;  // the device, or the volume's serial number
+  std::uint64_t index = 0;   // the inode, or the file index on that volume
+};
+
+inline bool same_regular_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.regular && b.regular && a.volume == b.volume && a.index == b.index;
+}
+
+// The identity of what `path` names, links followed. False when it names
+// nothing that can be looked at.
+bool identity_of_path(const char* path, FileIdentity* identity);
+
+// A file open for reading, closed when this goes.
+class InputFile {
+ public:
+  enum class Kind {
+    Any,          // whatever the path names: the INI file and raw files
+    RegularOnly,  // a regular file, or nothing: a FIFO or a device is never waited on
+  };
+
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { close(); }
+
+  bool open(const char* path, Kind kind);
+  bool is_open() const { return handle_ != kClosed; }
+  void close();
+
+  // Whether this is the regular file `other` identifies.
+  bool same_regular_file_as(const FileIdentity& other) const;
+  // A regular file's size when opened; 0 for anything else.
+  std::uint64_t size() const { return size_; }
+
+  // One read of up to `size` bytes: fewer when the file ends or a pipe has
+  // no more yet, 0 at the end, -1 on a read error.
+  long read(void* out, std::size_t size);
+
+  // The system's handle (a file descriptor or a HANDLE), for this unit only.
+  std::intptr_t handle() const { return handle_; }
+
+ private:
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;
+  FileIdentity identity_;  // taken when opened; the volume may be left for later
+  std::uint64_t size_ = 0;
+};
+
+// Creates the output file, or empties it, for writing bytes unchanged.
+std::FILE* create_output(const char* path);
+
+// The identity of the file an open stream writes to.
+bool identity_of_stream(std::FILE* stream, FileIdentity* identity);
+
+enum class CopyResult { Done, UnreadableFile, ReadFailed, WriteFailed };
+
+// Appends what is left of `in` to `out`, whose buffer the caller has
+// flushed: in large blocks, or by the system without a trip through the
+// process where it can. UnreadableFile when the very first read fails (a
+// directory, say).
+CopyResult copy_to_output(InputFile& in, std::FILE* out);
+
+// Done first thing in main: a full disk, a file-size limit or a reader that
+// went away must end in a failed write and its message, not in a signal or
+// a dialog box; and a closed standard stream must not hand its number to
+// the INI or the output file, where messages would land.
+void prepare_process();
+
+// When standard output is the output file itself (`mkcolormap maps.ini
+// /dev/stdout > out.bin`), it has an offset of its own and a message would
+// overwrite the first bytes of the colour map. Call once the output is
+// closed: messages then come after the data, as through a pipe.
+void move_messages_past_output(const FileIdentity& output);
+
+}  // namespace platform

@@ -1,0 +1,178 @@
+// The platform on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+#include "colormap/platform.h"
+
+namespace platform {
+
+namespace {
+
+// Large enough that the syscall cost vanishes, small enough to stay in cache.
+constexpr std::size_t kCopyBlock = 128 * 1024;
+// The kernel caps one copy_file_range call; ask for large whole chunks.
+constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+
+FileIdentity identity_of(const struct stat& file) {
+  FileIdentity identity;
+  identity.regular = S_ISREG(file.st_mode);
+  identity.volume = static_cast<std::uint64_t>(file.st_dev);
+  identity.index = static_cast<std::uint64_t>(file.st_ino);
+  return identity;
+}
+
+int fd_of(const InputFile& file) { return static_cast<int>(file.handle()); }
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Lets the kernel move the bytes without a trip through user space. Returns
+// true when it reached the end of the file. It stops early at anything it
+// cannot do (another file system, a pipe, a read or write error); the block
+// copy then carries on from there and tells a read error from a write error.
+bool copy_in_kernel(int in, int out, std::uint64_t* copied) {
+  for (;;) {
+    const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
+    if (moved > 0) {
+      *copied += static_cast<std::uint64_t>(moved);
+    } else if (moved < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // Some file systems answer 0 before copying anything; only trust an
+      // end reached after bytes were moved.
+      return moved == 0 && *copied > 0;
+    }
+  }
+}
+
+CopyResult copy_blocks(int in, int out, std::uint64_t copied) {
+  std::unique_ptr<char[]> block(new char[kCopyBlock]);
+  for (;;) {
+    const ssize_t got = ::read(in, block.get(), kCopyBlock);
+    if (got == 0) return CopyResult::Done;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return copied == 0 ? CopyResult::UnreadableFile : CopyResult::ReadFailed;
+    }
+    if (!write_all(out, block.get(), static_cast<std::size_t>(got))) return CopyResult::WriteFailed;
+    copied += static_cast<std::uint64_t>(got);
+  }
+}
+
+}  // namespace
+
+bool identity_of_path(const char* path, FileIdentity* identity) {
+  struct stat file;
+  if (::stat(path, &file) != 0) return false;
+  *identity = identity_of(file);
+  return true;
+}
+
+bool InputFile::open(const char* path, Kind kind) {
+  close();
+  int fd;
+  if (kind == Kind::Any) {
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  } else {
+    // Non-blocking, so that a FIFO is never waited on; only a regular file
+    // is then read. (A writer waiting on the FIFO is let go and finds no
+    // reader, as when any reader goes away, rather than wait for ever.) A
+    // regular file under another process's lease (a file server's) refuses
+    // such an open rather than wait for the lease to be given up, as a
+    // plain open does; so that case is opened plainly.
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+    fd = ::open(path, kFlags | O_NONBLOCK);
+    if (fd < 0 && errno == EWOULDBLOCK) fd = ::open(path, kFlags);
+  }
+  if (fd < 0) return false;
+  handle_ = fd;
+  struct stat file;
+  if (::fstat(fd, &file) != 0 || (kind == Kind::RegularOnly && !S_ISREG(file.st_mode))) {
+    close();
+    return false;
+  }
+  identity_ = identity_of(file);
+  size_ = identity_.regular ? static_cast<std::uint64_t>(file.st_size) : 0;
+  return true;
+}
+
+bool InputFile::same_regular_file_as(const FileIdentity& other) const {
+  return same_regular_file(identity_, other);
+}
+
+void InputFile::close() {
+  if (handle_ != kClosed) ::close(fd_of(*this));
+  handle_ = kClosed;
+  identity_ = FileIdentity();
+  size_ = 0;
+}
+
+long InputFile::read(void* out, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_of(*this), out, size);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+std::FILE* create_output(const char* path) { return std::fopen(path, "wb"); }
+
+bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {
+  struct stat file;
+  if (::fstat(fileno(stream), &file) != 0) return false;
+  *identity = identity_of(file);
+  return true;
+}
+
+CopyResult copy_to_output(InputFile& in, std::FILE* out) {
+  const int in_fd = fd_of(in);
+  const int out_fd = fileno(out);
+  std::uint64_t copied = 0;
+  // Only a regular file has a size.
+  if (in.size() > 0 && copy_in_kernel(in_fd, out_fd, &copied)) {
+    return CopyResult::Done;
+  }
+  return copy_blocks(in_fd, out_fd, copied);
+}
+
+void prepare_process() {
+  // Filled read-only, so that a message written to a closed standard output
+  // still fails.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDONLY);
+      if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+      }
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void move_messages_past_output(const FileIdentity& output) {
+  struct stat standard_output;
+  if (::fstat(STDOUT_FILENO, &standard_output) == 0 &&
+      same_regular_file(identity_of(standard_output), output)) {
+    std::fflush(stdout);
+    ::lseek(STDOUT_FILENO, 0, SEEK_END);
+  }
+}
+
+}  // namespace platform

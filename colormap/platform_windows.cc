@@ -1,0 +1,215 @@
+// The platform on Windows. The application manifest sets the process's code
+// page to UTF-8, so the command line arrives as UTF-8, and paths are turned
+// into Windows' own UTF-16 with that same code page: the rows and the
+// command line name files as UTF-8 text. Files are read with ReadFile, as
+// bytes: no text mode, so a Ctrl-Z or a CR in the INI file or an input
+// means what it means on Linux.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <winternl.h>
+
+#include <memory>
+#include <string>
+
+#include "colormap/platform.h"
+
+namespace platform {
+
+namespace {
+
+// Large blocks, as each ReadFile and WriteFile is a trip into the kernel,
+// but below the 512 KiB from which the heap maps every block afresh: a list
+// of many small raw files then reuses one block (1 MiB cost 3 ms a row
+// under Wine).
+constexpr std::size_t kCopyBlock = 128 * 1024;
+// One ReadFile or WriteFile moves at most a DWORD's worth.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+// A path as the wide functions take it, converted as the narrow functions
+// would. A path past their limit of MAX_PATH characters (a row may hold 899
+// bytes) is made absolute and given the \\?\ prefix, which lifts it;
+// shorter paths keep every rule of the narrow functions.
+std::wstring wide_path(const char* path) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], length);
+  wide.resize(static_cast<std::size_t>(length) - 1);
+  if (wide.size() < MAX_PATH - 12) return wide;
+  const DWORD room = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (room == 0) return wide;
+  std::wstring full(room, L'\0');
+  const DWORD full_length = GetFullPathNameW(wide.c_str(), room, &full[0], nullptr);
+  if (full_length == 0 || full_length >= room) return wide;
+  full.resize(full_length);
+  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+HANDLE handle_of(const InputFile& file) { return reinterpret_cast<HANDLE>(file.handle()); }
+
+HANDLE handle_of(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+bool volume_of_handle(HANDLE handle, std::uint64_t* volume) {
+  DWORD serial = 0;
+  if (!GetVolumeInformationByHandleW(handle, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    return false;
+  }
+  *volume = serial;
+  return true;
+}
+
+// Only a file on a disk is regular: pipes, character devices (CON, NUL, the
+// serial ports) and directories are not. Its identity is the volume's serial
+// number and the file's index on that volume, which hard links share. The
+// serial number costs a hundred times the rest (half a millisecond under
+// Wine), so it is left out where asked and looked up only when the index
+// matches.
+bool identity_of_handle(HANDLE handle, bool with_volume, FileIdentity* identity) {
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+  FileIdentity result;
+  FILE_STANDARD_INFO standard;
+  // The index, as FileInternalInformation (6) gives it.
+  struct {
+    LARGE_INTEGER index;
+  } internal;
+  IO_STATUS_BLOCK status;
+  // A whole volume or disk opened as a file gives no information: not regular.
+  if (GetFileType(handle) == FILE_TYPE_DISK &&
+      GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) &&
+      !standard.Directory &&
+      NT_SUCCESS(NtQueryInformationFile(handle, &status, &internal, sizeof internal,
+                                        static_cast<FILE_INFORMATION_CLASS>(6))) &&
+      (!with_volume || volume_of_handle(handle, &result.volume))) {
+    result.regular = true;
+    result.index = static_cast<std::uint64_t>(internal.index.QuadPart);
+  }
+  *identity = result;
+  return true;
+}
+
+bool write_all(HANDLE out, const char* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD want = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+    DWORD written = 0;
+    if (!WriteFile(out, data, want, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool identity_of_path(const char* path, FileIdentity* identity) {
+  // No access asked for, only a look: works on directories too
+  // (FILE_FLAG_BACKUP_SEMANTICS) and follows symbolic links.
+  const HANDLE handle = CreateFileW(wide_path(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = identity_of_handle(handle, true, identity);
+  CloseHandle(handle);
+  return known;
+}
+
+bool InputFile::open(const char* path, Kind kind) {
+  close();
+  // Others may go on reading, writing, renaming or deleting the file, as on
+  // Linux. Opening a directory fails: it is no file to read. Opening a pipe
+  // or a device never waits; only a regular file is then read where that
+  // is asked for.
+  const HANDLE handle = CreateFileW(wide_path(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(handle);
+  FileIdentity identity;
+  if (!identity_of_handle(handle, false, &identity) ||
+      (kind == Kind::RegularOnly && !identity.regular)) {
+    close();
+    return false;
+  }
+  identity_ = identity;
+  LARGE_INTEGER size;
+  size_ = identity.regular && GetFileSizeEx(handle, &size)
+              ? static_cast<std::uint64_t>(size.QuadPart)
+              : 0;
+  return true;
+}
+
+bool InputFile::same_regular_file_as(const FileIdentity& other) const {
+  // The volume, left out when opened, is looked up only for a matching index.
+  std::uint64_t volume;
+  return identity_.regular && other.regular && identity_.index == other.index &&
+         volume_of_handle(handle_of(*this), &volume) && volume == other.volume;
+}
+
+void InputFile::close() {
+  if (handle_ != kClosed) CloseHandle(handle_of(*this));
+  handle_ = kClosed;
+  identity_ = FileIdentity();
+  size_ = 0;
+}
+
+long InputFile::read(void* out, std::size_t size) {
+  const DWORD want = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+  DWORD got = 0;
+  if (ReadFile(handle_of(*this), out, want, &got, nullptr)) return static_cast<long>(got);
+  // A pipe whose writer has gone has simply ended.
+  const DWORD error = GetLastError();
+  return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+std::FILE* create_output(const char* path) { return _wfopen(wide_path(path).c_str(), L"wb"); }
+
+bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {
+  return identity_of_handle(handle_of(stream), true, identity);
+}
+
+CopyResult copy_to_output(InputFile& in, std::FILE* out) {
+  const HANDLE out_handle = handle_of(out);
+  std::unique_ptr<char[]> block(new char[kCopyBlock]);
+  std::uint64_t copied = 0;
+  for (;;) {
+    const long got = in.read(block.get(), kCopyBlock);
+    if (got == 0) return CopyResult::Done;
+    if (got < 0) return copied == 0 ? CopyResult::UnreadableFile : CopyResult::ReadFailed;
+    if (!write_all(out_handle, block.get(), static_cast<std::size_t>(got))) {
+      return CopyResult::WriteFailed;
+    }
+    copied += static_cast<std::uint64_t>(got);
+  }
+}
+
+void prepare_process() {
+  // No dialog box, for a drive with no disk in it or anything else: the
+  // tool runs unattended, and a failure is a message and a status.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  // A standard stream the parent left without a handle is given NUL, opened
+  // read-only, so that a message written to it still fails.
+  for (int fd = 0; fd <= 2; ++fd) {
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2) {
+      const int opened = _open("NUL", _O_RDONLY | _O_BINARY);
+      if (opened >= 0 && opened != fd) {
+        _dup2(opened, fd);
+        _close(opened);
+      }
+    }
+  }
+}
+
+void move_messages_past_output(const FileIdentity& output) {
+  FileIdentity standard_output;
+  if (identity_of_stream(stdout, &standard_output) && same_regular_file(standard_output, output)) {
+    std::fflush(stdout);
+    _lseeki64(_fileno(stdout), 0, SEEK_END);
+  }
+}
+
+}  // namespace platform
