@@ -23,8 +23,8 @@ constexpr std::uint64_t kEntryPixels = 256;
 struct ImageHeader {
   ImageSize size;
   int depth = 0;
-  // False when what decides the size may lie past the bytes given: the BMHD
-  // in force at an IFF BODY not reached yet.
+  // False when what decides the header may lie past the bytes given: an IFF
+  // BMHD, or the one in force at a BODY not reached yet.
   bool settled = true;
 };
 

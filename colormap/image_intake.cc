@@ -24,7 +24,7 @@ Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits
   // read: judged again once the rest is in.
   for (bool whole = bytes->size == capacity;; whole = true) {
     const bool known = read_image_header(format, bytes->data.get(), bytes->size, header);
-    if ((!known || !header->settled) && !whole && format == ImageFormat::Lbm) {
+    if (!header->settled && !whole) {
       if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
       continue;
     }

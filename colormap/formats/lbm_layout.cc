@@ -83,7 +83,7 @@ bool read_header(const unsigned char* data, std::size_t size, Header* header, bo
   Picture picture;
   bool have_bmhd = false;
   const Walk result = walk(data, size, false, &picture, &have_bmhd);
-  *settled = result == Walk::Body;
+  *settled = result != Walk::OutOfBytes;
   if (result == Walk::Malformed || !have_bmhd) return false;
   *header = picture.header;
   return true;

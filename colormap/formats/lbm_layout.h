@@ -40,8 +40,9 @@ inline bool is_id(const unsigned char* bytes, const char* id) {
 }
 
 // The header in force at the first BODY, from the first bytes of a file: as
-// far as they reach, when the BODY lies past them (`settled` is then false).
-// False without a BMHD, or when the chunks up to there are malformed.
+// far as they reach, when the BODY lies past them (`settled` is then false:
+// more bytes may tell more). False without a BMHD, or when the chunks up to
+// there are malformed.
 bool read_header(const unsigned char* data, std::size_t size, Header* header, bool* settled);
 
 // The whole picture: true only when the BODY, and every chunk before it, lies
