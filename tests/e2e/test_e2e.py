@@ -78,6 +78,10 @@ def unknown_extension(extension, row, ini):
     return f'ERROR. Unknown file extension "{extension}" at row {row} in file "{ini}"\n'
 
 
+def not_utf16(row, ini):
+    return f'ERROR. Row {row} in file "{ini}" is not valid UTF-16 text.\n'
+
+
 def cant_open_image(path):
     return f'ERROR. Can\'t open the image "{path}", probably bad file format.\n'
 
@@ -899,6 +903,40 @@ class RowTest(ToolTestCase):
         self.run_rows("y.bin\n\ufeff#comment\n", no_extension(2, "maps.ini"), 1, ["y.bin"])
         self.run_rows("\ufeff\ufeffy.bin\n", cant_open_binary("\ufeffy.bin"), 1, [])
         self.run_rows(b"\xef\xbby.bin\n", cant_open_binary(os.fsdecode(b"\xef\xbby.bin")), 1, [])
+
+    def test_utf16_files_read_as_their_text_in_utf8(self):
+        # Little-endian from Python's codecs, as PowerShell's `>` writes it;
+        # big-endian from iconv. A second mark belongs to the row, as in UTF-8.
+        encoders = [lambda t: b"\xff\xfe" + t.encode("utf-16-le"),
+                    lambda t: b"\xfe\xff" + subprocess.run(
+                        ["iconv", "-f", "UTF-8", "-t", "UTF-16BE"], input=t.encode(),
+                        capture_output=True, check=True).stdout]
+        for text, stdout, status, written in [
+                ("x.bmp\r\n#c\r\n" + padded_path(899, "y.bin") + "zz.bin\r\nab",
+                 too_short(5, "maps.ini"), 1, ["x.bmp", "y.bin", "zz.bin"]),
+                ("y.bin\rab\nx.tgà\n", unknown_extension(".tgà", 2, "maps.ini"), 1, ["y.bin"]),
+                ("\ufeffy.bin\n", cant_open_binary("\ufeffy.bin"), 1, [])]:
+            for encode in encoders:
+                with self.subTest(text[:20], encoder=encoders.index(encode)):
+                    self.run_rows(encode(text), stdout, status, written)
+
+    def test_invalid_utf16_names_its_row(self):
+        def utf16(text):
+            return text.encode("utf-16-le")
+
+        head = b"\xff\xfe" + utf16("y.bin\n#c\nx.bmp\n")
+        # (file, its invalid row, entries written after y.bin and x.bmp)
+        for data, row, after in [
+                (head + utf16("zz") + b"\x00\xdc" + utf16(".bin\n"), 4, []),  # a lone low surrogate
+                (head + b"\x00\xd8" + utf16("zz.bin\n"), 4, []),  # a high one without its low one
+                (head + utf16("zz.bin\nab") + b"\x00\xdc\x00\xd8", 5, ["zz.bin"]),  # reversed
+                (head + utf16(padded_path(899, "y.bin")) + b"\x00\xd8", 5, ["y.bin"]),  # at the end
+                (head + utf16("zz.bin\n") + b"z", 5, ["zz.bin"]),  # an odd byte at the end
+                (b"\xfe\xff" + "y.bin\n#c\nx.bmp\n".encode("utf-16-be") + b"\xdc\x00", 4, [])]:
+            with self.subTest(data[-8:]):
+                with self.assertRaises(UnicodeDecodeError):
+                    data.decode("utf-16")
+                self.run_rows(data, not_utf16(row, "maps.ini"), 1, ["y.bin", "x.bmp", *after])
 
     def test_row_paths_are_used_exactly_as_written(self):
         def setup(f):
