@@ -1166,6 +1166,26 @@ def name_with(prefix, awkward, suffix):
 class PathBytesTest(ToolTestCase):
     TIMEOUT = 60  # a hang, not a slow run
 
+    def test_rows_whose_bytes_are_not_utf8_name_no_file(self):
+        # Windows would put U+FFFD in their place and open the file so named.
+        for awkward in AWKWARD_NAMES:
+            with contextlib.suppress(UnicodeDecodeError):
+                awkward.decode("utf-8")
+                continue
+            for prefix, suffix, message in [(b"p", b".bmp", cant_open_image),
+                                            (b"d", b".bin", cant_open_binary)]:
+                row = prefix + awkward + suffix
+                with self.subTest(row), self.folder() as f:
+                    first = f.write("first.bin", b"first")
+                    replaced = row.decode("utf-8", "replace")
+                    if suffix == b".bmp":
+                        f.image(replaced, 16, 16, indices(22))
+                    else:
+                        f.write(replaced, b"wrong")
+                    f.write("maps.ini", b"first.bin\n" + row + b"\nfirst.bin\n")
+                    self.expect(f, ["maps.ini", "out.bin"], message(os.fsdecode(row)), 1,
+                                "out.bin", first, timeout=self.TIMEOUT)
+
     def test_path_bytes_are_used_and_shown_unchanged(self):
         self.linux_only("file names are UTF-16: bytes that are not UTF-8 name no file")
         self.assertEqual(os.fsencode(os.fsdecode(b"\xc0\xaf\xff")), b"\xc0\xaf\xff")
