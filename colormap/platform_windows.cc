@@ -32,7 +32,10 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 // the narrow functions would open the one named with U+FFFD in their place.
 // A path past the wide functions' limit of MAX_PATH characters (a row may
 // hold 899 bytes) is made absolute and given the \\?\ prefix, which lifts
-// it; shorter paths keep every rule of the narrow functions.
+// it; shorter paths keep every rule of the narrow functions. Making it
+// absolute applies Windows' own device-name rule first (NUL, CON, COM1...,
+// whatever the extension), giving \\.\NUL and the like; that is kept as it
+// is, so a long path names the device a short one would.
 bool wide_path(const char* path, std::wstring* out) {
   const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
   if (length <= 0) return false;
@@ -49,7 +52,7 @@ bool wide_path(const char* path, std::wstring* out) {
   const DWORD full_length = GetFullPathNameW(wide.c_str(), room, &full[0], nullptr);
   if (full_length == 0 || full_length >= room) return true;
   full.resize(full_length);
-  if (full.compare(0, 4, L"\\\\?\\") == 0) {
+  if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
     *out = full;
   } else if (full.compare(0, 2, L"\\\\") == 0) {
     *out = L"\\\\?\\UNC\\" + full.substr(2);

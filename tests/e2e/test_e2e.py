@@ -758,6 +758,24 @@ class DeviceTest(ToolTestCase):
                             timeout=20)
 
 
+    def test_device_names_whatever_the_length_of_the_path(self):
+        # Just under and over 248 characters, from which a path gets the \\?\
+        # prefix. On Windows these read or write the null device; on Linux
+        # they name ordinary files.
+        for name in ["nul.bin", "NUL .bin", "Nul.x.bin"]:
+            for length in [247, 249, 301]:
+                row = padded_path(length - (length - len(name)) % 2, name)
+                with self.subTest(row[-12:], length=len(row)), self.folder() as f:
+                    first = f.write("first.bin", b"\x00first")
+                    f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                    self.expect(f, ["maps.ini", "out.bin"],
+                                *((done("out.bin", "maps.ini"), 0) if WINE else
+                                  (cant_open_binary(row), 1)), "out.bin", first * (1 + WINE))
+                    f.write("maps.ini", "first.bin\n")
+                    self.expect(f, ["maps.ini", row], done(row, "maps.ini"), 0, name,
+                                None if WINE else first)
+
+
 # --- Binary entries --------------------------------------------------------
 
 class BinaryEntryTest(ToolTestCase):
