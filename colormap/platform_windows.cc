@@ -1,9 +1,9 @@
 // The platform on Windows. The application manifest sets the process's code
 // page to UTF-8, so the command line arrives as UTF-8, and paths are turned
 // into Windows' own UTF-16 with that same code page: the rows and the
-// command line name files as UTF-8 text. Files are read with ReadFile, as
-// bytes: no text mode, so a Ctrl-Z or a CR in the INI file or an input
-// means what it means on Linux.
+// command line name files as UTF-8 text, and bytes that are not UTF-8 name
+// no file. Files are read with ReadFile, as bytes: no text mode, so a Ctrl-Z
+// or a CR in the INI file or an input means what it means on Linux.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -26,26 +26,40 @@ constexpr std::size_t kCopyBlock = 128 * 1024;
 // One ReadFile or WriteFile moves at most a DWORD's worth.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
-// A path as the wide functions take it, converted as the narrow functions
-// would. A path past their limit of MAX_PATH characters (a row may hold 899
-// bytes) is made absolute and given the \\?\ prefix, which lifts it;
-// shorter paths keep every rule of the narrow functions.
-std::wstring wide_path(const char* path) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
+// A path as the wide functions take it, converted with the code page the
+// narrow functions would use. Bytes that are not valid text in it (not UTF-8,
+// under the manifest) fail the conversion: such a path names no file, where
+// the narrow functions would open the one named with U+FFFD in their place.
+// A path past the wide functions' limit of MAX_PATH characters (a row may
+// hold 899 bytes) is made absolute and given the \\?\ prefix, which lifts
+// it; shorter paths keep every rule of the narrow functions. Making it
+// absolute applies Windows' own device-name rule first (NUL, CON, COM1...,
+// whatever the extension), giving \\.\NUL and the like; that is kept as it
+// is, so a long path names the device a short one would.
+bool wide_path(const char* path, std::wstring* out) {
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (length <= 0) return false;
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], length);
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length) != length) {
+    return false;
+  }
   wide.resize(static_cast<std::size_t>(length) - 1);
-  if (wide.size() < MAX_PATH - 12) return wide;
+  *out = wide;
+  if (wide.size() < MAX_PATH - 12) return true;
   const DWORD room = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (room == 0) return wide;
+  if (room == 0) return true;
   std::wstring full(room, L'\0');
   const DWORD full_length = GetFullPathNameW(wide.c_str(), room, &full[0], nullptr);
-  if (full_length == 0 || full_length >= room) return wide;
+  if (full_length == 0 || full_length >= room) return true;
   full.resize(full_length);
-  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
-  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
+    *out = full;
+  } else if (full.compare(0, 2, L"\\\\") == 0) {
+    *out = L"\\\\?\\UNC\\" + full.substr(2);
+  } else {
+    *out = L"\\\\?\\" + full;
+  }
+  return true;
 }
 
 HANDLE handle_of(const InputFile& file) { return reinterpret_cast<HANDLE>(file.handle()); }
@@ -108,9 +122,11 @@ bool write_all(HANDLE out, const char* data, std::size_t size) {
 bool identity_of_path(const char* path, FileIdentity* identity) {
   // No access asked for, only a look: works on directories too
   // (FILE_FLAG_BACKUP_SEMANTICS) and follows symbolic links.
-  const HANDLE handle = CreateFileW(wide_path(path).c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::wstring wide;
+  if (!wide_path(path, &wide)) return false;
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const bool known = identity_of_handle(handle, true, identity);
   CloseHandle(handle);
@@ -123,7 +139,9 @@ bool InputFile::open(const char* path, Kind kind) {
   // Linux. Opening a directory fails: it is no file to read. Opening a pipe
   // or a device never waits; only a regular file is then read where that
   // is asked for.
-  const HANDLE handle = CreateFileW(wide_path(path).c_str(), GENERIC_READ,
+  std::wstring wide;
+  if (!wide_path(path, &wide)) return false;
+  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
@@ -165,7 +183,10 @@ long InputFile::read(void* out, std::size_t size) {
   return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
-std::FILE* create_output(const char* path) { return _wfopen(wide_path(path).c_str(), L"wb"); }
+std::FILE* create_output(const char* path) {
+  std::wstring wide;
+  return wide_path(path, &wide) ? _wfopen(wide.c_str(), L"wb") : nullptr;
+}
 
 bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {
   return identity_of_handle(handle_of(stream), true, identity);

@@ -22,6 +22,8 @@ bool IniStream::open(const char* path) {
   buffer_.reset(new char[kBlockSize]);
   begin_ = end_ = 0;
   at_end_ = false;
+  utf16_ = false;
+  invalid_ = false;
   if (!fill()) {
     close();
     return false;
@@ -30,24 +32,59 @@ bool IniStream::open(const char* path) {
 }
 
 // Windows editors start UTF-8 text with a byte-order mark; it is no part of
-// the first row. Only at the very start of the file, and no row is counted.
+// the first row. PowerShell's `>` and Notepad's "Unicode" write UTF-16 with
+// one, which tells its byte order. Only at the very start of the file, and
+// no row is counted.
 bool IniStream::skip_byte_order_mark() {
-  static const char kMark[] = "\xEF\xBB\xBF";
-  constexpr std::size_t kMarkSize = sizeof kMark - 1;
-  // A pipe may hand over fewer bytes than the mark at first.
-  while (end_ < kMarkSize && !at_end_ && std::memcmp(buffer_.get(), kMark, end_) == 0) {
+  static const struct {
+    const char* bytes;
+    std::size_t size;
+    bool utf16;
+    Utf16Order order;
+  } kMarks[] = {{"\xEF\xBB\xBF", 3, false, Utf16Order::LittleEndian},
+                {"\xFF\xFE", 2, true, Utf16Order::LittleEndian},
+                {"\xFE\xFF", 2, true, Utf16Order::BigEndian}};
+  // A pipe may hand over fewer bytes than a mark at first.
+  for (;;) {
+    bool may_grow = false;
+    for (const auto& mark : kMarks) {
+      may_grow =
+          may_grow || (end_ < mark.size && std::memcmp(buffer_.get(), mark.bytes, end_) == 0);
+    }
+    if (!may_grow || at_end_) break;
     if (!fill()) {
       close();
       return false;
     }
   }
-  if (end_ >= kMarkSize && std::memcmp(buffer_.get(), kMark, kMarkSize) == 0) begin_ = kMarkSize;
+  for (const auto& mark : kMarks) {
+    if (end_ >= mark.size && std::memcmp(buffer_.get(), mark.bytes, mark.size) == 0) {
+      begin_ = mark.size;
+      if (mark.utf16) start_utf16(mark.order);
+      break;
+    }
+  }
   return true;
+}
+
+// What is read after the mark is UTF-16: it moves to a buffer of its own
+// and is converted from there. Only such files pay for the second buffer.
+void IniStream::start_utf16(Utf16Order order) {
+  utf16_ = true;
+  order_ = order;
+  raw_.reset(new unsigned char[kBlockSize]);
+  raw_begin_ = 0;
+  raw_end_ = end_ - begin_;
+  std::memcpy(raw_.get(), buffer_.get() + begin_, raw_end_);
+  raw_ended_ = at_end_;
+  at_end_ = false;
+  begin_ = end_ = 0;
 }
 
 void IniStream::close() {
   file_.close();
   buffer_.reset();
+  raw_.reset();
 }
 
 // Keeps the unread bytes (less than one row) and reads more after them.
@@ -56,11 +93,43 @@ bool IniStream::fill() {
   std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
   begin_ = 0;
   end_ = kept;
+  if (utf16_) return fill_from_utf16();
   const long got = file_.read(buffer_.get() + end_, kBlockSize - end_);
   if (got < 0) return false;
   if (got == 0) at_end_ = true;
   end_ += static_cast<std::size_t>(got);
   return true;
+}
+
+// Converts what was read and reads on until some text comes of it: a pipe
+// may hand over half a character. The text stops for good at invalid UTF-16,
+// and at an odd byte or a lone high surrogate at the end of the file.
+bool IniStream::fill_from_utf16() {
+  for (;;) {
+    // The buffer keeps less than one row, so a character always fits.
+    const Utf16Conversion converted =
+        utf16_to_utf8(raw_.get() + raw_begin_, raw_end_ - raw_begin_, order_, buffer_.get() + end_,
+                      kBlockSize - end_);
+    raw_begin_ += converted.read;
+    end_ += converted.written;
+    if (converted.invalid) invalid_ = true;
+    if (converted.invalid || converted.written > 0) return true;
+    if (raw_ended_) {
+      if (raw_begin_ < raw_end_) {
+        invalid_ = true;
+      } else {
+        at_end_ = true;
+      }
+      return true;
+    }
+    raw_end_ -= raw_begin_;
+    std::memmove(raw_.get(), raw_.get() + raw_begin_, raw_end_);
+    raw_begin_ = 0;
+    const long got = file_.read(raw_.get() + raw_end_, kBlockSize - raw_end_);
+    if (got < 0) return false;
+    if (got == 0) raw_ended_ = true;
+    raw_end_ += static_cast<std::size_t>(got);
+  }
 }
 
 ReadResult IniStream::read_row(RowPiece* row) {
@@ -72,7 +141,12 @@ ReadResult IniStream::read_row(RowPiece* row) {
     std::size_t size;
     if (line_feed) {
       size = static_cast<std::size_t>(static_cast<const char*>(line_feed) - start) + 1;
-    } else if (available >= kMaximumPiece || (at_end_ && available > 0)) {
+    } else if (available >= kMaximumPiece) {
+      size = window;
+    } else if (invalid_) {
+      // The rest of the text and the invalid unit are one row.
+      return ReadResult::InvalidText;
+    } else if (at_end_ && available > 0) {
       size = window;
     } else if (at_end_) {
       return ReadResult::End;

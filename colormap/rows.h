@@ -7,12 +7,15 @@
 
 #include "colormap/formats/image_format.h"
 #include "colormap/platform.h"
+#include "colormap/utf16_text.h"
 
 // One read yields at most kRowBufferSize - 1 characters, line feed included;
 // a longer line comes in pieces, each a row of its own.
 constexpr std::size_t kRowBufferSize = 900;
 
-enum class ReadResult { Row, End, Error };
+// InvalidText: the next row of a UTF-16 file holds a surrogate without its
+// partner, or the file ends in an odd byte; nothing past it is read.
+enum class ReadResult { Row, End, Error, InvalidText };
 
 // One read of the INI file, line feed included; valid until the next read.
 struct RowPiece {
@@ -22,7 +25,9 @@ struct RowPiece {
 
 // Reads the INI file in large blocks and hands out rows without copying
 // them: a list of a million comment rows costs little more than counting its
-// lines. Reads from a pipe as soon as data arrives.
+// lines. Reads from a pipe as soon as data arrives. A file that starts with a
+// UTF-16 byte-order mark is converted to UTF-8 as it is read, and its rows
+// are those of the converted text.
 class IniStream {
  public:
   IniStream() = default;
@@ -31,8 +36,8 @@ class IniStream {
   ~IniStream() { close(); }
 
   // Opens the file and reads its first block, so that a file that opens but
-  // cannot be read (a directory) is found at once. A UTF-8 byte-order mark
-  // at the very start is passed over.
+  // cannot be read (a directory) is found at once. A byte-order mark at the
+  // very start (UTF-8, or UTF-16 in either order) is passed over.
   bool open(const char* path);
   bool is_open() const { return file_.is_open(); }
   // Whether the INI file is the regular file `other` identifies.
@@ -50,13 +55,23 @@ class IniStream {
 
  private:
   bool fill();
+  bool fill_from_utf16();
   bool skip_byte_order_mark();
+  void start_utf16(Utf16Order order);
 
   platform::InputFile file_;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> buffer_;  // the text, UTF-8 once converted
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
-  bool at_end_ = false;
+  bool at_end_ = false;  // no more text will come
+  // A UTF-16 file's bytes as read, not converted yet.
+  bool utf16_ = false;
+  Utf16Order order_ = Utf16Order::LittleEndian;
+  std::unique_ptr<unsigned char[]> raw_;
+  std::size_t raw_begin_ = 0;
+  std::size_t raw_end_ = 0;
+  bool raw_ended_ = false;
+  bool invalid_ = false;  // the text stops at invalid UTF-16
 };
 
 enum class RowKind { Image, Binary };

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -140,6 +144,70 @@ TEST(IniStream, SkippingInBulkCountsRowsExactly) {
   }
   text += "# no final line end";
   EXPECT_EQ(numbered_rows(text, true), numbered_rows(text, false));
+}
+
+// UTF-16 with its byte-order mark, from text the compiler encodes, as it
+// does the UTF-8 to compare with: neither comes from the code under test.
+std::string utf16_file(const std::u16string& text, bool big_endian) {
+  std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += big_endian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+TEST(IniStream, Utf16FilesGiveTheRowsOfTheirUtf8Text) {
+  // Characters of every UTF-8 length in rows that straddle the reader's
+  // blocks, a NUL and a CR, a mark that is text, and 899-byte pieces that
+  // end inside a character.
+  const char16_t head16[] = u"\ufeffx.bin\rjunk\n\u0000#y.bin\n";
+  const char head8[] = u8"\ufeff\ufeffx.bin\rjunk\n\0#y.bin\n";
+  std::u16string text16(head16, std::size(head16) - 1);
+  std::string text8(head8, sizeof head8 - 1);
+  for (int i = 0; i < 6000; ++i) {
+    text16 += i % 5 ? u"d\u00e9j\u00e0/\u20ac\U0001D11E.bin\r\n" : u"#\u20ac\n";
+    text8 += i % 5 ? u8"d\u00e9j\u00e0/\u20ac\U0001D11E.bin\r\n" : u8"#\u20ac\n";
+  }
+  for (int i = 0; i < 700; ++i) {
+    text16 += u"\u20ac";
+    text8 += u8"\u20ac";
+  }
+  for (const bool big_endian : {false, true}) {
+    EXPECT_EQ(numbered_rows(utf16_file(text16, big_endian), true), numbered_rows(text8, true));
+  }
+}
+
+TEST(IniStream, ByteOrderMarksArriveInPiecesThroughAPipe) {
+  // (bytes, written one at a time and the first few after a pause; rows)
+  const std::vector<std::pair<std::string, Strings>> cases = {
+      {utf16_file(u"\U0001D11E.bin\n#c\nb.bmp", false), {u8"\U0001D11E.bin", "b.bmp"}},
+      {utf16_file(u"\u00e9.bin\n", true), {u8"\u00e9.bin"}},
+      {u8"\ufeffa.bin\n", {"a.bin"}},
+      {"\xFF", {"\xFF"}},  // one byte of a mark only: a row of its own
+  };
+  for (const auto& [bytes, expected] : cases) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread writer([&bytes, fd = ends[1]] {
+      for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (at < 6) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (write(fd, &bytes[at], 1) != 1) break;
+      }
+      close(fd);
+    });
+    IniStream ini;
+    EXPECT_TRUE(ini.open(("/dev/fd/" + std::to_string(ends[0])).c_str()));
+    Strings rows;
+    RowPiece piece;
+    while (ini.read_row(&piece) == ReadResult::Row) {
+      if (!is_skipped_row(piece)) rows.emplace_back(piece.text, cut_length(piece));
+    }
+    writer.join();
+    ini.close();
+    close(ends[0]);
+    EXPECT_EQ(rows, expected);
+  }
 }
 
 TEST(IniStream, UnreadableFilesFailToOpen) {

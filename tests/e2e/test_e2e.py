@@ -78,6 +78,10 @@ def unknown_extension(extension, row, ini):
     return f'ERROR. Unknown file extension "{extension}" at row {row} in file "{ini}"\n'
 
 
+def not_utf16(row, ini):
+    return f'ERROR. Row {row} in file "{ini}" is not valid UTF-16 text.\n'
+
+
 def cant_open_image(path):
     return f'ERROR. Can\'t open the image "{path}", probably bad file format.\n'
 
@@ -754,6 +758,24 @@ class DeviceTest(ToolTestCase):
                             timeout=20)
 
 
+    def test_device_names_whatever_the_length_of_the_path(self):
+        # Just under and over 248 characters, from which a path gets the \\?\
+        # prefix. On Windows these read or write the null device; on Linux
+        # they name ordinary files.
+        for name in ["nul.bin", "NUL .bin", "Nul.x.bin"]:
+            for length in [247, 249, 301]:
+                row = padded_path(length - (length - len(name)) % 2, name)
+                with self.subTest(row[-12:], length=len(row)), self.folder() as f:
+                    first = f.write("first.bin", b"\x00first")
+                    f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                    self.expect(f, ["maps.ini", "out.bin"],
+                                *((done("out.bin", "maps.ini"), 0) if WINE else
+                                  (cant_open_binary(row), 1)), "out.bin", first * (1 + WINE))
+                    f.write("maps.ini", "first.bin\n")
+                    self.expect(f, ["maps.ini", row], done(row, "maps.ini"), 0, name,
+                                None if WINE else first)
+
+
 # --- Binary entries --------------------------------------------------------
 
 class BinaryEntryTest(ToolTestCase):
@@ -899,6 +921,40 @@ class RowTest(ToolTestCase):
         self.run_rows("y.bin\n\ufeff#comment\n", no_extension(2, "maps.ini"), 1, ["y.bin"])
         self.run_rows("\ufeff\ufeffy.bin\n", cant_open_binary("\ufeffy.bin"), 1, [])
         self.run_rows(b"\xef\xbby.bin\n", cant_open_binary(os.fsdecode(b"\xef\xbby.bin")), 1, [])
+
+    def test_utf16_files_read_as_their_text_in_utf8(self):
+        # Little-endian from Python's codecs, as PowerShell's `>` writes it;
+        # big-endian from iconv. A second mark belongs to the row, as in UTF-8.
+        encoders = [lambda t: b"\xff\xfe" + t.encode("utf-16-le"),
+                    lambda t: b"\xfe\xff" + subprocess.run(
+                        ["iconv", "-f", "UTF-8", "-t", "UTF-16BE"], input=t.encode(),
+                        capture_output=True, check=True).stdout]
+        for text, stdout, status, written in [
+                ("x.bmp\r\n#c\r\n" + padded_path(899, "y.bin") + "zz.bin\r\nab",
+                 too_short(5, "maps.ini"), 1, ["x.bmp", "y.bin", "zz.bin"]),
+                ("y.bin\rab\nx.tgà\n", unknown_extension(".tgà", 2, "maps.ini"), 1, ["y.bin"]),
+                ("\ufeffy.bin\n", cant_open_binary("\ufeffy.bin"), 1, [])]:
+            for encode in encoders:
+                with self.subTest(text[:20], encoder=encoders.index(encode)):
+                    self.run_rows(encode(text), stdout, status, written)
+
+    def test_invalid_utf16_names_its_row(self):
+        def utf16(text):
+            return text.encode("utf-16-le")
+
+        head = b"\xff\xfe" + utf16("y.bin\n#c\nx.bmp\n")
+        # (file, its invalid row, entries written after y.bin and x.bmp)
+        for data, row, after in [
+                (head + utf16("zz") + b"\x00\xdc" + utf16(".bin\n"), 4, []),  # a lone low surrogate
+                (head + b"\x00\xd8" + utf16("zz.bin\n"), 4, []),  # a high one without its low one
+                (head + utf16("zz.bin\nab") + b"\x00\xdc\x00\xd8", 5, ["zz.bin"]),  # reversed
+                (head + utf16(padded_path(899, "y.bin")) + b"\x00\xd8", 5, ["y.bin"]),  # at the end
+                (head + utf16("zz.bin\n") + b"z", 5, ["zz.bin"]),  # an odd byte at the end
+                (b"\xfe\xff" + "y.bin\n#c\nx.bmp\n".encode("utf-16-be") + b"\xdc\x00", 4, [])]:
+            with self.subTest(data[-8:]):
+                with self.assertRaises(UnicodeDecodeError):
+                    data.decode("utf-16")
+                self.run_rows(data, not_utf16(row, "maps.ini"), 1, ["y.bin", "x.bmp", *after])
 
     def test_row_paths_are_used_exactly_as_written(self):
         def setup(f):
@@ -1127,6 +1183,26 @@ def name_with(prefix, awkward, suffix):
 
 class PathBytesTest(ToolTestCase):
     TIMEOUT = 60  # a hang, not a slow run
+
+    def test_rows_whose_bytes_are_not_utf8_name_no_file(self):
+        # Windows would put U+FFFD in their place and open the file so named.
+        for awkward in AWKWARD_NAMES:
+            with contextlib.suppress(UnicodeDecodeError):
+                awkward.decode("utf-8")
+                continue
+            for prefix, suffix, message in [(b"p", b".bmp", cant_open_image),
+                                            (b"d", b".bin", cant_open_binary)]:
+                row = prefix + awkward + suffix
+                with self.subTest(row), self.folder() as f:
+                    first = f.write("first.bin", b"first")
+                    replaced = row.decode("utf-8", "replace")
+                    if suffix == b".bmp":
+                        f.image(replaced, 16, 16, indices(22))
+                    else:
+                        f.write(replaced, b"wrong")
+                    f.write("maps.ini", b"first.bin\n" + row + b"\nfirst.bin\n")
+                    self.expect(f, ["maps.ini", "out.bin"], message(os.fsdecode(row)), 1,
+                                "out.bin", first, timeout=self.TIMEOUT)
 
     def test_path_bytes_are_used_and_shown_unchanged(self):
         self.linux_only("file names are UTF-16: bytes that are not UTF-8 name no file")

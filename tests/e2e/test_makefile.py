@@ -154,6 +154,20 @@ class PrerequisiteTest(MakefileTestCase):
         self.assertFalse(self.up_to_date(*self.ARGS))
 
 
+class Utf16PrerequisiteTest(PrerequisiteTest):
+    """The same rows in UTF-16, as PowerShell's `>` writes it (Python's codecs)."""
+    TEXT = PrerequisiteTest.INI[3:].decode("utf-8")
+    INI = b"\xff\xfe" + TEXT.encode("utf-16-le")
+    test_a_path_with_a_space_rebuilds_on_every_run = None
+
+
+class Utf16BigEndianPrerequisiteTest(Utf16PrerequisiteTest):
+    """And in big-endian UTF-16, from iconv."""
+    INI = b"\xfe\xff" + subprocess.run(["iconv", "-f", "UTF-8", "-t", "UTF-16BE"],
+                                        input=Utf16PrerequisiteTest.TEXT.encode(),
+                                        capture_output=True, check=True).stdout
+
+
 def main():
     global BINARY
     parser = argparse.ArgumentParser()
