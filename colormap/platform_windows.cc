@@ -68,7 +68,10 @@ bool volume_of_handle(HANDLE handle, std::uint64_t* volume) {
 // number and the file's index on that volume, which hard links share. The
 // serial number costs a hundred times the rest (half a millisecond under
 // Wine), so it is left out where asked and looked up only when the index
-// matches.
+// matches. Pipes and devices have no index: their identity is unknown, and
+// none is ever the same as another. (Opening one by name never gives the
+// end the run writes to: a named pipe gives a new instance, CON the
+// keyboard.)
 bool identity_of_handle(HANDLE handle, bool with_volume, FileIdentity* identity) {
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
   FileIdentity result;
@@ -85,6 +88,7 @@ bool identity_of_handle(HANDLE handle, bool with_volume, FileIdentity* identity)
       NT_SUCCESS(NtQueryInformationFile(handle, &status, &internal, sizeof internal,
                                         static_cast<FILE_INFORMATION_CLASS>(6))) &&
       (!with_volume || volume_of_handle(handle, &result.volume))) {
+    result.known = true;
     result.regular = true;
     result.index = static_cast<std::uint64_t>(internal.index.QuadPart);
   }
@@ -140,6 +144,14 @@ bool InputFile::open(const char* path, Kind kind) {
               ? static_cast<std::uint64_t>(size.QuadPart)
               : 0;
   return true;
+}
+
+InputFile::Opened InputFile::open_unless_output(const char* path, const FileIdentity& output) {
+  // Opening never waits here, and only a file on a disk has an identity.
+  if (!open(path, Kind::Any)) return Opened::No;
+  if (!same_regular_file_as(output)) return Opened::Yes;
+  close();
+  return Opened::IsOutput;
 }
 
 bool InputFile::same_regular_file_as(const FileIdentity& other) const {

@@ -1066,6 +1066,42 @@ class CommandLineTest(ToolTestCase):
             self.expect(f, ["maps.ini"], binary_is_output("colormap.bin"), 1,
                         "colormap.bin", first)
 
+    def test_binary_row_that_is_the_output_whatever_its_kind(self):
+        self.linux_only("no FIFOs in the file system, /dev/stdout, /dev/stderr or /dev/null")
+        # The run holds the write end of its output, so reading a FIFO or a
+        # pipe that is the output would wait for ever; nor are the messages'
+        # own pipes read. (output, row, what the row names, message)
+        cases = [("out.bin", "out.bin", None, binary_is_output),  # a FIFO
+                 ("out.bin", "soft.bin", "out.bin", binary_is_output),
+                 ("/dev/stdout", "soft.bin", "/dev/stdout", binary_is_output),  # a pipe
+                 ("/dev/null", "soft.bin", "/dev/null", binary_is_output),
+                 ("plain.bin", "soft.bin", "/dev/stderr", cant_open_binary),
+                 ("plain.bin", "soft.bin", "/dev/stdout", cant_open_binary)]
+        for output, row, target, message in cases:
+            with self.subTest(output=output, target=target), self.folder() as f:
+                first = f.write("first.bin", b"\x00first\x0a")
+                f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                if target:
+                    os.symlink(target, f / row)
+                if output == "out.bin":
+                    os.mkfifo(f / output)
+                    got = []
+                    reader = threading.Thread(target=lambda: got.append((f / output).read_bytes()),
+                                              daemon=True)
+                    reader.start()
+                result = self.expect(f, ["maps.ini", output], None, 1,
+                                     "plain.bin" if output == "plain.bin" else None, first,
+                                     timeout=20)
+                shown = message_bytes(message(row))
+                if output == "out.bin":
+                    reader.join(5)
+                    self.assertEqual(got, [first])
+                    self.assertEqual(result.stdout, shown)
+                elif output == "/dev/stdout":
+                    self.assertEqual(result.stdout, first + shown)
+                else:
+                    self.assertEqual(result.stdout, shown)
+
     def test_image_row_that_is_the_output(self):
         for row in ["out.bmp", "soft.pcx", "hard.tga"]:
             with self.subTest(row), self.folder() as f:
