@@ -1,7 +1,8 @@
 // TGA layouts load_tga_pf refuses or misreads, rebuilt as the ones it reads:
 // uncompressed, 8 bits per pixel, colour-mapped with at most 256 entries of
-// 24 bits, or grey. Stored indices are kept as they are; the loader ignores
-// the map's first-entry field (tga.c:302), so the map is rebuilt from index 0.
+// 24 bits, or grey. Stored indices are kept as they are, whatever the map
+// holds, as the loader keeps them; it ignores the map's first-entry field
+// (tga.c:302), so the map is rebuilt from index 0.
 //   More than 256 entries (GIMP's indexed export with transparency) overrun
 //   the loader's 256-entry arrays (tga.c:280, 314-337); 8- and 15-bit entries
 //   (netpbm's pamtotga -cmap on grey, -cmap16) read no bytes at all
@@ -99,7 +100,7 @@ bool rewrite_tga(const unsigned char* data, std::size_t size, std::vector<unsign
   (*out)[17] = static_cast<unsigned char>(h.descriptor & tga::kTopToBottom);  // stored order kept
   for (std::uint64_t i = 0; i < entries; ++i) {
     if (i < h.map_first) {
-      out->insert(out->end(), 3, 0);  // no pixel may use these
+      out->insert(out->end(), 3, 0);  // entries the file leaves out
     } else {
       put_entry(data + map_at + (i - h.map_first) * entry_bytes, h.map_bits, out);
     }
@@ -112,10 +113,6 @@ bool rewrite_tga(const unsigned char* data, std::size_t size, std::vector<unsign
     if (mono) {
       for (std::size_t x = 0; x < h.width; ++x) out->push_back(line[x / 8] >> (7 - x % 8) & 1);
       continue;
-    }
-    // An index outside the stored entries names no colour.
-    for (const unsigned char index : line) {
-      if (index < h.map_first || index >= h.map_first + h.map_length) return false;
     }
     out->insert(out->end(), line.begin(), line.end());
   }

@@ -379,6 +379,28 @@ class ImageEntryTest(ToolTestCase):
                     f.write("maps.ini", f"first.bin\n{name}\nabsent.bin\n")
                     self.expect(f, ["maps.ini", "out.bin"], message, 1, "out.bin", first)
 
+    def test_tga_indices_outside_the_map_are_kept_whatever_the_map(self):
+        # The same pixels under every map entry size, maps starting above 0
+        # and maps longer than 256 entries: most indices lie outside the map,
+        # and each is kept as stored. Pillow reads 16- and 24-bit maps.
+        pixels = indices(80)
+        for bits, first, length, rle in [(8, 0, 16, False), (15, 3, 40, True), (16, 0, 16, False),
+                                         (24, 4, 16, True), (32, 0, 16, False),
+                                         (32, 5, 257, True)]:
+            with self.subTest(bits=bits, first=first, length=length, rle=rle), self.folder() as f:
+                entry = (bits + 7) // 8
+                colour_map = bytes((k * 5 + j) & 255 for k in range(length) for j in range(entry))
+                lines = [pixels[y * 16:(y + 1) * 16] for y in range(16)]
+                data = (struct.pack("<BBBHHBHHHHBB", 0, 1, 9 if rle else 1, first, length, bits,
+                                    0, 0, 16, 16, 8, 0x20) + colour_map
+                        + b"".join(b"\x0f" + line if rle else line for line in lines))
+                f.write("a.tga", data)
+                if bits in (16, 24):
+                    self.assertEqual(bytes(Image.open(f / "a.tga").getdata()), pixels, "Pillow")
+                f.write("maps.ini", "a.tga\n")
+                self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin",
+                            pixels)
+
     def test_unloadable_image_fails(self):
         cases = {"x.pcx": b"This is only text, not a picture.\n", "empty.bmp": b"",
                  "absent.tga": None}
