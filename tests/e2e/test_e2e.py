@@ -39,6 +39,8 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench"))
 import peak_memory  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "malformed"))
+from seeds import mirrored_tga  # noqa: E402
 
 
 # --- Messages --------------------------------------------------------------
@@ -400,6 +402,68 @@ class ImageEntryTest(ToolTestCase):
                 f.write("maps.ini", "a.tga\n")
                 self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin",
                             pixels)
+
+    def test_right_to_left_tga_gives_the_indices_from_the_top_left(self):
+        def pillow(mode, **options):
+            def make(f, name):
+                picture = Image.new(mode, (32, 8))
+                if mode == "P":
+                    picture.putpalette([c for rgb in PALETTE for c in rgb])
+                picture.putdata(list(indices(81)) if mode in "PL" else
+                                [255 * (k % 3 == 0) for k in range(256)] if mode == "1" else
+                                [PALETTE[k] for k in indices(81)])
+                picture.save(f / name, format="TGA", **options)
+            return make
+
+        def netpbm(option):
+            def make(f, name):
+                picture = Image.new("RGB", (32, 8))
+                picture.putdata([PALETTE[k] for k in indices(81)])
+                picture.convert("L" if option == "-cmap" else "RGB").save(f / "in.pnm")
+                f.write(name, subprocess.run(["pamtotga", option, str(f / "in.pnm")],
+                                             capture_output=True, check=True).stdout)
+                os.remove(f / "in.pnm")
+            return make
+
+        def long_map(f, name):  # GIMP's indexed export with transparency
+            f.write(name, struct.pack("<BBBHHBHHHHBB", 0, 1, 9, 0, 257, 32, 0, 0, 32, 8, 8, 8)
+                    + bytes(range(256)) * 4 + bytes(4)
+                    + b"".join(b"\x1f" + indices(82)[y * 32:(y + 1) * 32] for y in range(8)))
+
+        rle, top = {"compression": "tga_rle"}, {"orientation": 1}
+        # (how the left-to-right twin is made, whether Pillow reads it, message)
+        cases = [(pillow("P"), True, None), (pillow("P", **rle), True, None),
+                 (pillow("P", **top), True, None), (pillow("L", **rle), True, None),
+                 (pillow("1"), True, None), (pillow("1", **rle, **top), False, None),
+                 (netpbm("-cmap16"), False, None), (netpbm("-cmap"), False, None),
+                 (long_map, False, None), (pillow("RGB", **rle), False, 24),
+                 (pillow("RGBA"), False, 32)]
+        for make, pillow_reads, depth in cases:
+            with self.subTest(make.__qualname__, case=cases.index((make, pillow_reads, depth))), \
+                    self.folder() as f:
+                make(f, "ltr.tga")
+                f.write("rtl.tga", mirrored_tga(f.read("ltr.tga")))
+                if depth:
+                    f.write("maps.ini", "rtl.tga\n")
+                    self.expect(f, ["maps.ini", "out.bin"], wrong_depth("rtl.tga", depth), 1,
+                                "out.bin", b"")
+                    continue
+                read = []
+                if pillow_reads:  # Pillow mirrors lines stored from the right
+                    ltr, rtl = Image.open(f / "ltr.tga"), Image.open(f / "rtl.tga")
+                    read = bytes(p and 1 if rtl.mode == "1" else p for p in rtl.getdata())
+                    self.assertEqual(list(rtl.getdata()), list(ltr.getdata()), "Pillow")
+
+                def check(entries):
+                    self.assertEqual(entries[256:], entries[:256], "the twins' entries")
+                    lines = [entries[y * 32:(y + 1) * 32] for y in range(8)]
+                    self.assertNotEqual(b"".join(line[::-1] for line in lines), entries[:256])
+                    if read:
+                        self.assertEqual(entries[256:], read, "what Pillow reads")
+
+                f.write("maps.ini", "ltr.tga\nrtl.tga\n")
+                self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin",
+                            check)
 
     def test_unloadable_image_fails(self):
         cases = {"x.pcx": b"This is only text, not a picture.\n", "empty.bmp": b"",
