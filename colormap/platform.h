@@ -67,6 +67,13 @@ class InputFile {
   // One read of up to `size` bytes: fewer when the file ends or a pipe has
   // no more yet, 0 at the end, -1 on a read error.
   long read(void* out, std::size_t size);
+  // The same from `offset` on, wherever the last read stopped.
+  long read_at(void* out, std::size_t size, std::uint64_t offset);
+  // Where the first byte at or past `offset` that may be other than zero
+  // lies: past a hole of a sparse file, which reads as zeros and need not be
+  // read; UINT64_MAX when only a hole follows. `offset` itself where the
+  // system does not tell. Moves where the next read() starts.
+  std::uint64_t data_from(std::uint64_t offset);
 
   // The system's handle (a file descriptor or a HANDLE), for this unit only.
   std::intptr_t handle() const { return handle_; }

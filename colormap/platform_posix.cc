@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 
 #include "colormap/platform.h"
@@ -187,6 +188,22 @@ long InputFile::read(void* out, std::size_t size) {
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR) return -1;
   }
+}
+
+long InputFile::read_at(void* out, std::size_t size, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+  for (;;) {
+    const ssize_t got = ::pread(fd_of(*this), out, size, static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+std::uint64_t InputFile::data_from(std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return offset;
+  const off_t data = ::lseek(fd_of(*this), static_cast<off_t>(offset), SEEK_DATA);
+  if (data >= 0) return static_cast<std::uint64_t>(data);
+  return errno == ENXIO ? std::numeric_limits<std::uint64_t>::max() : offset;
 }
 
 std::FILE* create_output(const char* path) { return std::fopen(path, "wb"); }

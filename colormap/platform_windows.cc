@@ -177,6 +177,20 @@ long InputFile::read(void* out, std::size_t size) {
   return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
+long InputFile::read_at(void* out, std::size_t size, std::uint64_t offset) {
+  const DWORD want = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  if (ReadFile(handle_of(*this), out, want, &got, &at)) return static_cast<long>(got);
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+// Every byte is read: holes are rare on Windows volumes, and reading them
+// costs what reading zeros costs.
+std::uint64_t InputFile::data_from(std::uint64_t offset) { return offset; }
+
 std::FILE* create_output(const char* path) { return _wfopen(wide_path(path).c_str(), L"wb"); }
 
 bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {

@@ -635,6 +635,14 @@ class IlbmTest(ToolTestCase):
             ("run across rows", iff(b"PBM ", bmhd(16, 16, 8, compression=1), cmap(),
                                     chunk(b"BODY", b"\xe1\x07" * 8)), False,
              cant_open_image("a.lbm")),
+            # The header in force at a BODY past the first MiB decides
+            # between the size and the cannot-open messages.
+            ("header past the first MiB", iff(b"PBM ", bmhd(100, 100, 8), chunk(b"JUNK", bytes(MIB)),
+                                              bmhd(16, 16, 8), body), False,
+             cant_open_image("a.lbm")),
+            ("wrong size past the first MiB", iff(b"PBM ", bmhd(16, 16, 8), chunk(b"JUNK", bytes(MIB)),
+                                                  bmhd(100, 100, 8), body), False,
+             wrong_size("a.lbm", 100, 100)),
         ]
         for name, data, netpbm_agrees, want in cases:
             with self.subTest(name):
@@ -709,6 +717,17 @@ def ilbm_with_junk(f, name, pixels, junk):
                             (body + 8 + junk, data[body:])])
 
 
+def ilbm_far_header(f, name, gap, empty_chunks):
+    """A PBM whose BODY, and the header in force there (20 x 30), lie `gap`
+    bytes past a 16 x 16 BMHD: across one chunk that long, or as many empty
+    chunks of 8 zeros."""
+    head = b"PBM " + bmhd(16, 16, 8)
+    tail = bmhd(20, 30, 8) + chunk(b"BODY", bytes(600))
+    skip = b"" if empty_chunks else b"JUNK" + struct.pack(">I", gap - 8)
+    form = b"FORM" + struct.pack(">I", len(head) + gap + len(tail)) + head + skip
+    write_sparse(f / name, [(0, form), (8 + len(head) + gap, tail)])
+
+
 def big_bmp(f, name, w, h):
     head, offset = bmp_headers(w, h, w * h)
     write_sparse(f / name, [(0, head)], offset + w * h)
@@ -772,6 +791,10 @@ class HostileImageTest(ToolTestCase):
              cant_open_image, 1),
             (["junk.lbm"], lambda f: ilbm_with_junk(f, "junk.lbm", pixels, GIB), b"",
              cant_open_image, 1),
+            (["far.lbm"], lambda f: ilbm_far_header(f, "far.lbm", 4 * GIB - 4096, False), b"",
+             lambda p: wrong_size(p, 20, 30), 1),
+            (["chunks.lbm"], lambda f: ilbm_far_header(f, "chunks.lbm", GIB, True), b"",
+             lambda p: wrong_size(p, 20, 30), 1),
             (["runs.pcx"], lambda f: pcx_with_empty_runs(f, "runs.pcx", pixels, 16 * MIB), b"",
              cant_open_image, 1),
             (["deltas.bmp"], lambda f: rle8_with_null_deltas(f, "deltas.bmp", pixels, 8 * MIB), b"",
