@@ -4,13 +4,15 @@
 
 bool write_binary_entry(const char* path, const RunSettings& settings, RunStreams& streams) {
   platform::InputFile in;
-  if (!in.open(path, platform::InputFile::Kind::Any)) {
-    return fail_run(streams, "ERROR. Can't open the binary file \"%s\"\n", path);
-  }
-  if (in.same_regular_file_as(streams.output_identity)) {
-    // Copying the output into itself would grow it until the disk is full.
-    in.close();
-    return fail_run(streams, "ERROR. The binary file \"%s\" is the output file.\n", path);
+  switch (in.open_unless_output(path, streams.output_identity)) {
+    case platform::InputFile::Opened::Yes:
+      break;
+    case platform::InputFile::Opened::No:
+      return fail_run(streams, "ERROR. Can't open the binary file \"%s\"\n", path);
+    case platform::InputFile::Opened::IsOutput:
+      // Copying the output into itself would grow it until the disk is
+      // full, or wait for ever on a FIFO, a pipe or a terminal.
+      return fail_run(streams, "ERROR. The binary file \"%s\" is the output file.\n", path);
   }
   // Earlier entries must reach the file before these bytes do.
   if (std::fflush(streams.output) != 0) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "colormap/formats/image_format.h"
+#include "colormap/image_source.h"
 
 struct ImageSize {
   std::uint64_t width = 0;
@@ -33,3 +34,14 @@ struct ImageHeader {
 // once rewritten); such a file cannot be opened as an image.
 bool read_image_header(ImageFormat format, const unsigned char* data, std::size_t size,
                        ImageHeader* header);
+
+// The same for a header that the `size` first bytes of `source`, at `data`,
+// leave unsettled: an IFF BODY past them, whose BMHD may lie past them too.
+// Reads on from `source` in windows of `window_size` bytes at `window`,
+// which may be `data` itself (the first bytes are walked before any window
+// is read): only the windows that hold chunk headers, each chunk passed over
+// by its length, so time grows with the number of chunks, not with the
+// file's size. The header is settled afterwards.
+bool read_image_header_on(ImageFormat format, const unsigned char* data, std::size_t size,
+                          ImageSource& source, unsigned char* window, std::size_t window_size,
+                          ImageHeader* header);

@@ -23,14 +23,24 @@ Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits
   // An IFF header, or the one in force at the BODY, may lie past the first
   // read: judged again once the rest is in.
   for (bool whole = bytes->size == capacity;; whole = true) {
-    const bool known = read_image_header(format, bytes->data.get(), bytes->size, header);
+    bool known = read_image_header(format, bytes->data.get(), bytes->size, header);
     if (!header->settled && !whole) {
       if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
       continue;
     }
+    // Or even past the bytes any image may take: only chunk headers are read
+    // on, into the same buffer, and what they say can only name the size or
+    // the depth, since nothing past the bytes read is ever decoded.
+    const bool beyond = !header->settled && source.left() > 0;
+    if (beyond) {
+      known = read_image_header_on(format, bytes->data.get(), bytes->size, source,
+                                   bytes->data.get(), limits.first_read, header);
+      bytes->size = 0;
+    }
     if (!known) return Intake::NoHeader;
     if (header->size.pixels() != kEntryPixels) return Intake::WrongSize;
     if (header->depth != 0) return Intake::WrongDepth;
+    if (beyond) return Intake::NoHeader;  // a 256-pixel picture past the first MiB
     if (whole) return Intake::Bytes;
     if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
   }

@@ -20,8 +20,20 @@ class ImageSource {
   std::uint64_t left() const { return left_; }
   // Reads up to `size` bytes, fewer only at the end. -1 on a read error.
   long read(unsigned char* out, std::size_t size);
+  // The size the file had when opened.
+  std::uint64_t size() const { return size_; }
+  // Reads up to `size` bytes from `offset` on, wherever read() stands; fewer
+  // only at the end. -1 on a read error.
+  long read_at(unsigned char* out, std::size_t size, std::uint64_t offset);
+  // Where the first byte at or past `offset` that may be other than zero
+  // lies (see InputFile::data_from), at most the size.
+  std::uint64_t data_from(std::uint64_t offset) {
+    const std::uint64_t data = file_.data_from(offset);
+    return data < size_ ? data : size_;
+  }
 
  private:
   platform::InputFile file_;
+  std::uint64_t size_ = 0;
   std::uint64_t left_ = 0;
 };

@@ -11,17 +11,23 @@
 
 namespace platform {
 
-// Which file something is. Only a regular file can be truncated or grown by
-// accident, so only regular files are ever the same: a terminal or a null
-// device shared by input and output is harmless.
+// Which file something is: a regular file, or a FIFO, a pipe, a terminal, a
+// socket or a device, where the platform can tell one from another.
 struct FileIdentity {
+  bool known = false;  // volume and index name this one file, whatever its kind
   bool regular = false;
   std::uint64_t volume = 0;  // the device, or the volume's serial number
   std::uint64_t index = 0;   // the inode, or the file index on that volume
 };
 
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
+
+// Only a regular file can be truncated or grown by accident: a terminal or
+// a null device shared by the INI file and the output is harmless.
 inline bool same_regular_file(const FileIdentity& a, const FileIdentity& b) {
-  return a.regular && b.regular && a.volume == b.volume && a.index == b.index;
+  return a.regular && b.regular && same_file(a, b);
 }
 
 // The identity of what `path` names, links followed. False when it names
@@ -42,6 +48,14 @@ class InputFile {
   ~InputFile() { close(); }
 
   bool open(const char* path, Kind kind);
+
+  // Opens a raw file to be copied, whatever its kind, unless it is the file
+  // `output` identifies, which is then neither read nor waited on: the run
+  // holds its write end, so reading a FIFO, a pipe or a terminal that is the
+  // output would wait for ever. Nor is a pipe that the run's messages go to
+  // read, for the same reason (No).
+  enum class Opened { Yes, No, IsOutput };
+  Opened open_unless_output(const char* path, const FileIdentity& output);
   bool is_open() const { return handle_ != kClosed; }
   void close();
 
@@ -53,6 +67,13 @@ class InputFile {
   // One read of up to `size` bytes: fewer when the file ends or a pipe has
   // no more yet, 0 at the end, -1 on a read error.
   long read(void* out, std::size_t size);
+  // The same from `offset` on, wherever the last read stopped.
+  long read_at(void* out, std::size_t size, std::uint64_t offset);
+  // Where the first byte at or past `offset` that may be other than zero
+  // lies: past a hole of a sparse file, which reads as zeros and need not be
+  // read; UINT64_MAX when only a hole follows. `offset` itself where the
+  // system does not tell. Moves where the next read() starts.
+  std::uint64_t data_from(std::uint64_t offset);
 
   // The system's handle (a file descriptor or a HANDLE), for this unit only.
   std::intptr_t handle() const { return handle_; }

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <initializer_list>
+#include <limits>
 #include <memory>
 
 #include "colormap/platform.h"
@@ -20,6 +22,7 @@ constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
 
 FileIdentity identity_of(const struct stat& file) {
   FileIdentity identity;
+  identity.known = true;
   identity.regular = S_ISREG(file.st_mode);
   identity.volume = static_cast<std::uint64_t>(file.st_dev);
   identity.index = static_cast<std::uint64_t>(file.st_ino);
@@ -27,6 +30,19 @@ FileIdentity identity_of(const struct stat& file) {
 }
 
 int fd_of(const InputFile& file) { return static_cast<int>(file.handle()); }
+
+// Whether `file` is the FIFO or pipe that standard output or error write
+// to: its write end is this process's, so reading it would wait for ever.
+bool is_message_pipe(const struct stat& file) {
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat stream;
+    if (::fstat(fd, &stream) == 0 && S_ISFIFO(stream.st_mode) &&
+        same_file(identity_of(stream), identity_of(file))) {
+      return true;
+    }
+  }
+  return false;
+}
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -111,6 +127,50 @@ bool InputFile::open(const char* path, Kind kind) {
   return true;
 }
 
+InputFile::Opened InputFile::open_unless_output(const char* path, const FileIdentity& output) {
+  close();
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  // Non-blocking, so that the output's own FIFO is known before anything
+  // waits on it; a leased regular file refuses that, and is opened plainly.
+  int fd = ::open(path, kFlags | O_NONBLOCK);
+  if (fd < 0 && errno == EWOULDBLOCK) fd = ::open(path, kFlags);
+  struct stat file;
+  if (fd < 0) {
+    // A socket cannot be opened, yet standard output may be one.
+    return ::stat(path, &file) == 0 && same_file(identity_of(file), output) ? Opened::IsOutput
+                                                                            : Opened::No;
+  }
+  for (bool reopened = false;; reopened = true) {
+    handle_ = fd;
+    if (::fstat(fd, &file) != 0) break;
+    identity_ = identity_of(file);
+    if (same_file(identity_, output)) {
+      close();
+      return Opened::IsOutput;
+    }
+    if (S_ISFIFO(file.st_mode) && is_message_pipe(file)) break;
+    if (S_ISFIFO(file.st_mode) && !reopened) {
+      // Opened without a writer, a FIFO would read as ended at once: opened
+      // again to wait for one, as any reader does. The path may name
+      // another file by now, so that one is judged afresh.
+      close();
+      fd = ::open(path, kFlags);
+      if (fd < 0) return Opened::No;
+      continue;
+    }
+    // Reads of a regular file never wait anyway; a terminal or a device
+    // read as before, waiting for its bytes.
+    if (!identity_.regular) {
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) break;
+    }
+    size_ = identity_.regular ? static_cast<std::uint64_t>(file.st_size) : 0;
+    return Opened::Yes;
+  }
+  close();
+  return Opened::No;
+}
+
 bool InputFile::same_regular_file_as(const FileIdentity& other) const {
   return same_regular_file(identity_, other);
 }
@@ -128,6 +188,22 @@ long InputFile::read(void* out, std::size_t size) {
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR) return -1;
   }
+}
+
+long InputFile::read_at(void* out, std::size_t size, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+  for (;;) {
+    const ssize_t got = ::pread(fd_of(*this), out, size, static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+std::uint64_t InputFile::data_from(std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return offset;
+  const off_t data = ::lseek(fd_of(*this), static_cast<off_t>(offset), SEEK_DATA);
+  if (data >= 0) return static_cast<std::uint64_t>(data);
+  return errno == ENXIO ? std::numeric_limits<std::uint64_t>::max() : offset;
 }
 
 std::FILE* create_output(const char* path) { return std::fopen(path, "wb"); }

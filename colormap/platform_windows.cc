@@ -82,7 +82,10 @@ bool volume_of_handle(HANDLE handle, std::uint64_t* volume) {
 // number and the file's index on that volume, which hard links share. The
 // serial number costs a hundred times the rest (half a millisecond under
 // Wine), so it is left out where asked and looked up only when the index
-// matches.
+// matches. Pipes and devices have no index: their identity is unknown, and
+// none is ever the same as another. (Opening one by name never gives the
+// end the run writes to: a named pipe gives a new instance, CON the
+// keyboard.)
 bool identity_of_handle(HANDLE handle, bool with_volume, FileIdentity* identity) {
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
   FileIdentity result;
@@ -99,6 +102,7 @@ bool identity_of_handle(HANDLE handle, bool with_volume, FileIdentity* identity)
       NT_SUCCESS(NtQueryInformationFile(handle, &status, &internal, sizeof internal,
                                         static_cast<FILE_INFORMATION_CLASS>(6))) &&
       (!with_volume || volume_of_handle(handle, &result.volume))) {
+    result.known = true;
     result.regular = true;
     result.index = static_cast<std::uint64_t>(internal.index.QuadPart);
   }
@@ -160,6 +164,14 @@ bool InputFile::open(const char* path, Kind kind) {
   return true;
 }
 
+InputFile::Opened InputFile::open_unless_output(const char* path, const FileIdentity& output) {
+  // Opening never waits here, and only a file on a disk has an identity.
+  if (!open(path, Kind::Any)) return Opened::No;
+  if (!same_regular_file_as(output)) return Opened::Yes;
+  close();
+  return Opened::IsOutput;
+}
+
 bool InputFile::same_regular_file_as(const FileIdentity& other) const {
   // The volume, left out when opened, is looked up only for a matching index.
   std::uint64_t volume;
@@ -182,6 +194,20 @@ long InputFile::read(void* out, std::size_t size) {
   const DWORD error = GetLastError();
   return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;
 }
+
+long InputFile::read_at(void* out, std::size_t size, std::uint64_t offset) {
+  const DWORD want = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  if (ReadFile(handle_of(*this), out, want, &got, &at)) return static_cast<long>(got);
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+// Every byte is read: holes are rare on Windows volumes, and reading them
+// costs what reading zeros costs.
+std::uint64_t InputFile::data_from(std::uint64_t offset) { return offset; }
 
 std::FILE* create_output(const char* path) {
   std::wstring wide;

@@ -126,4 +126,74 @@ TEST_F(ImageEntryTest, RowsAreJudgedByTheirOwnPathAndExtension) {
   }
 }
 
+std::string be32(std::size_t value) {
+  std::string out;
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
+  return out;
+}
+
+std::string chunk(const char* id, const std::string& payload) {
+  return std::string(id, 4) + be32(payload.size()) + payload +
+         (payload.size() & 1 ? std::string(1, '\0') : "");
+}
+
+std::string bmhd(int width, int height, int planes = 8) {
+  std::string payload(20, '\0');
+  payload[1] = static_cast<char>(width);
+  payload[3] = static_cast<char>(height);
+  payload[8] = static_cast<char>(planes);
+  return chunk("BMHD", payload);
+}
+
+// A FORM of `type` that claims `extra` bytes more than its chunks hold.
+std::string form(const char* type, const std::string& chunks, std::size_t extra = 0) {
+  return "FORM" + be32(4 + chunks.size() + extra) + type + chunks;
+}
+
+// The header in force at a BODY past the bytes an image may take is found by
+// walking on, a small window at a time, across chunks of every length: it
+// names the size or the depth, or makes the picture one that cannot be
+// opened, and nothing past those bytes is decoded.
+TEST_F(ImageEntryTest, TheHeaderAtAFarBodyDecides) {
+  const std::string body = chunk("BODY", std::string(256, '\7'));
+  const std::string junk = chunk("JUNK", std::string(101, 'j'));
+  using Kind = ImageOutcome::Kind;
+  const struct {
+    const char* name;
+    std::string file;
+    Kind kind;
+    std::uint64_t width, height;
+    int depth;
+  } cases[] = {
+      {"last header 256 pixels",
+       form("PBM ", bmhd(100, 100) + chunk("ANNO", "odd") + chunk("CAMG", std::string(4, '\0')) +
+                        bmhd(16, 16) + body),
+       Kind::CannotOpen, 0, 0, 0},
+      {"last header wrong size", form("PBM ", bmhd(16, 16) + junk + bmhd(20, 30) + body),
+       Kind::WrongSize, 20, 30, 0},
+      {"last header deep", form("ILBM", bmhd(16, 16) + junk + bmhd(16, 16, 24) + body),
+       Kind::WrongDepth, 0, 0, 24},
+      {"malformed header",
+       form("PBM ", bmhd(16, 16) + junk + chunk("BMHD", std::string(19, '\0')) + body),
+       Kind::CannotOpen, 0, 0, 0},
+      {"no body in the form", form("PBM ", bmhd(16, 16) + junk + bmhd(20, 30)) + body,
+       Kind::WrongSize, 20, 30, 0},
+      {"file cut short", form("PBM ", bmhd(16, 16) + junk + bmhd(20, 30), 1000), Kind::WrongSize,
+       20, 30, 0},
+  };
+  ImageRun run;
+  run.limits.first_read = 32;  // the window of the walk on, room for a BMHD
+  run.limits.max_bytes = 64;
+  const platform::FileIdentity output;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = write("a.lbm", c.file);
+    const ImageOutcome got = read_image_entry(path.c_str(), ImageFormat::Lbm, output, run);
+    EXPECT_EQ(static_cast<int>(got.kind), static_cast<int>(c.kind));
+    EXPECT_EQ(got.size.width, c.width);
+    EXPECT_EQ(got.size.height, c.height);
+    EXPECT_EQ(got.depth, c.depth);
+  }
+}
+
 }  // namespace

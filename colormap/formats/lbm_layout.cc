@@ -6,8 +6,6 @@ namespace lbm {
 
 namespace {
 
-enum class Walk { Body, OutOfBytes, Malformed };
-
 constexpr std::size_t kFormHeader = 12;  // FORM, its length and its type
 
 Header read_bmhd(const unsigned char* bmhd, bool pbm, std::uint64_t camg) {
@@ -22,77 +20,120 @@ Header read_bmhd(const unsigned char* bmhd, bool pbm, std::uint64_t camg) {
   return header;
 }
 
-// Walks the chunks of the FORM up to its first BODY. With `whole`, every
-// chunk up to the BODY, the BODY too, must lie inside the FORM and the
-// bytes; otherwise the walk stops quietly where the bytes end.
-Walk walk(const unsigned char* data, std::size_t size, bool whole, Picture* picture,
-          bool* have_bmhd) {
-  *have_bmhd = false;
-  if (size < kFormHeader || !is_id(data, "FORM")) return Walk::Malformed;
+}  // namespace
+
+// Every chunk up to the BODY, the BODY too, must lie inside the FORM and the
+// bytes.
+bool find_picture(const unsigned char* data, std::size_t size, Picture* picture) {
+  *picture = Picture();
+  if (size < kFormHeader || !is_id(data, "FORM")) return false;
   const bool pbm = is_id(data + 8, "PBM ");
-  if (!pbm && !is_id(data + 8, "ILBM")) return Walk::Malformed;
+  if (!pbm && !is_id(data + 8, "ILBM")) return false;
   // Nothing past the BODY is read, as for every other format: a file cut
   // after it still holds the whole picture.
   const std::uint64_t form_end = 8 + be32_at(data + 4);
-  if (form_end < kFormHeader) return Walk::Malformed;
+  if (form_end < kFormHeader) return false;
   const std::size_t end = form_end < size ? static_cast<std::size_t>(form_end) : size;
 
   const unsigned char* bmhd = nullptr;
   std::uint64_t camg = 0;
   std::size_t at = kFormHeader;
   for (;;) {
-    if (end - at < kChunkHeader)
-      return at == form_end || !whole ? Walk::OutOfBytes : Walk::Malformed;
+    if (end - at < kChunkHeader) return false;
     const unsigned char* id = data + at;
     const std::uint64_t length = be32_at(id + 4);
     const std::size_t payload = at + kChunkHeader;
-    // Once the BODY starts, the header in force is known, however long it is.
-    if (!whole && is_id(id, "BODY")) return bmhd ? Walk::Body : Walk::Malformed;
-    if (length > end - payload) return whole ? Walk::Malformed : Walk::OutOfBytes;
+    if (length > end - payload) return false;
     const unsigned char* bytes = data + payload;
     // A chunk whose size differs from its layout's has no clear meaning.
     if (is_id(id, "BMHD")) {
-      if (length != kBmhdSize) return Walk::Malformed;
+      if (length != kBmhdSize) return false;
       bmhd = bytes;
     } else if (is_id(id, "CAMG")) {
-      if (length != kCamgSize) return Walk::Malformed;
+      if (length != kCamgSize) return false;
       camg = be32_at(bytes);
     } else if (is_id(id, "CMAP")) {
       picture->colours = bytes;
       picture->colour_bytes = static_cast<std::size_t>(length);
     } else if (is_id(id, "BODY")) {
-      if (!bmhd) return Walk::Malformed;  // no reader knows how to decode it
+      if (!bmhd) return false;  // no reader knows how to decode it
       picture->body = bytes;
       picture->body_bytes = static_cast<std::size_t>(length);
     }
-    if (bmhd) {
-      picture->header = read_bmhd(bmhd, pbm, camg);
-      *have_bmhd = true;
-    }
-    if (picture->body) return Walk::Body;
+    if (bmhd) picture->header = read_bmhd(bmhd, pbm, camg);
+    if (picture->body) return true;
     // Every chunk is padded to even length, whatever its kind.
     const std::uint64_t next = payload + length + (length & 1);
-    if (next >= end) return whole ? Walk::Malformed : Walk::OutOfBytes;
+    if (next >= end) return false;
     at = static_cast<std::size_t>(next);
   }
 }
 
-}  // namespace
-
-bool read_header(const unsigned char* data, std::size_t size, Header* header, bool* settled) {
-  Picture picture;
-  bool have_bmhd = false;
-  const Walk result = walk(data, size, false, &picture, &have_bmhd);
-  *settled = result != Walk::OutOfBytes;
-  if (result == Walk::Malformed || !have_bmhd) return false;
-  *header = picture.header;
-  return true;
+HeaderWalk::Step HeaderWalk::start(const unsigned char* data, std::size_t size, bool last) {
+  *this = HeaderWalk();
+  if (size < kFormHeader || !is_id(data, "FORM")) return Step::Malformed;
+  pbm_ = is_id(data + 8, "PBM ");
+  if (!pbm_ && !is_id(data + 8, "ILBM")) return Step::Malformed;
+  form_end_ = 8 + be32_at(data + 4);
+  if (form_end_ < kFormHeader) return Step::Malformed;
+  at_ = kFormHeader;
+  return walk(data + kFormHeader, size - kFormHeader, last);
 }
 
-bool find_picture(const unsigned char* data, std::size_t size, Picture* picture) {
-  *picture = Picture();
-  bool have_bmhd = false;
-  return walk(data, size, true, picture, &have_bmhd) == Walk::Body;
+void HeaderWalk::pass_zeros(std::uint64_t end) {
+  if (end > form_end_) end = form_end_;
+  if (end > at_) at_ += (end - at_) / kChunkHeader * kChunkHeader;
+}
+
+Header HeaderWalk::header() const {
+  Header header = bmhd_;
+  header.camg = camg_;
+  return header;
+}
+
+// `data` holds the file's bytes from at_ on. Nothing but the chunk headers
+// and the BMHD and CAMG payloads is looked at, so this loop is all that a
+// long run of chunks costs.
+HeaderWalk::Step HeaderWalk::walk(const unsigned char* data, std::size_t size, bool last) {
+  const std::uint64_t base = at_;
+  for (;;) {
+    if (form_end_ - at_ < kChunkHeader) return Step::Ended;
+    const std::uint64_t offset = at_ - base;
+    const std::uint64_t given = offset < size ? size - offset : 0;
+    if (given < kChunkHeader) return last ? Step::Ended : Step::NeedBytes;
+    const unsigned char* id = data + offset;
+    // Once the BODY starts, the header in force is known, however long it is.
+    if (is_id(id, "BODY")) return has_bmhd_ ? Step::Body : Step::Malformed;
+    const std::uint64_t length = be32_at(id + 4);
+    const std::uint64_t payload = at_ + kChunkHeader;
+    if (length > form_end_ - payload) return Step::Ended;
+    // A chunk whose size differs from its layout's has no clear meaning.
+    const bool bmhd = is_id(id, "BMHD");
+    const bool camg = is_id(id, "CAMG");
+    if ((bmhd && length != kBmhdSize) || (camg && length != kCamgSize)) return Step::Malformed;
+    if ((bmhd || camg) && given - kChunkHeader < length) {
+      return last ? Step::Ended : Step::NeedBytes;
+    }
+    if (bmhd) {
+      bmhd_ = read_bmhd(id + kChunkHeader, pbm_, 0);
+      has_bmhd_ = true;
+    } else if (camg) {
+      camg_ = be32_at(id + kChunkHeader);
+    }
+    // Every chunk is padded to even length, whatever its kind.
+    const std::uint64_t next = payload + length + (length & 1);
+    if (next >= form_end_) return Step::Ended;
+    at_ = next;
+  }
+}
+
+bool read_header(const unsigned char* data, std::size_t size, Header* header, bool* settled) {
+  HeaderWalk walk;
+  const HeaderWalk::Step step = walk.start(data, size, false);
+  *settled = step != HeaderWalk::Step::NeedBytes;
+  if (step == HeaderWalk::Step::Malformed || !walk.has_header()) return false;
+  *header = walk.header();
+  return true;
 }
 
 }  // namespace lbm

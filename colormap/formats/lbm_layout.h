@@ -39,6 +39,45 @@ inline bool is_id(const unsigned char* bytes, const char* id) {
   return std::memcmp(bytes, id, 4) == 0;
 }
 
+// A walk of the chunks up to the first BODY for the header in force there,
+// fed the file's bytes a window at a time. Chunks are passed over by their
+// lengths, so only the windows that hold their headers are needed, however
+// far apart they lie.
+class HeaderWalk {
+ public:
+  enum class Step {
+    Body,       // the BODY reached: header() is the one in force there
+    NeedBytes,  // go on with the file's bytes from resume_at()
+    Ended,      // the FORM or the bytes ended before a BODY: header() is the last met
+    Malformed,  // no FORM, a BODY before any BMHD, a BMHD or CAMG of the wrong length
+  };
+
+  // Starts on the file's first bytes. `last`: no bytes follow them.
+  Step start(const unsigned char* data, std::size_t size, bool last);
+  // Goes on with the file's bytes from resume_at() on.
+  Step resume(const unsigned char* data, std::size_t size, bool last) {
+    return walk(data, size, last);
+  }
+  std::uint64_t resume_at() const { return at_; }
+  // The file's bytes from resume_at() to `end` are all zero, as a hole in a
+  // sparse file reads: empty chunks with no name, passed over at once.
+  void pass_zeros(std::uint64_t end);
+
+  bool has_header() const { return has_bmhd_; }
+  // The last BMHD met, with the last CAMG met.
+  Header header() const;
+
+ private:
+  Step walk(const unsigned char* data, std::size_t size, bool last);
+
+  bool pbm_ = false;
+  bool has_bmhd_ = false;
+  Header bmhd_;
+  std::uint64_t camg_ = 0;
+  std::uint64_t form_end_ = 0;
+  std::uint64_t at_ = 0;  // the file offset of the next chunk's header
+};
+
 // The header in force at the first BODY, from the first bytes of a file: as
 // far as they reach, when the BODY lies past them (`settled` is then false:
 // more bytes may tell more). False without a BMHD, or when the chunks up to

@@ -9,7 +9,9 @@
 namespace tga {
 
 constexpr std::size_t kHeaderSize = 18;
+constexpr unsigned kRightToLeft = 0x10;  // descriptor bit: each line stored from its right end
 constexpr unsigned kTopToBottom = 0x20;  // descriptor bit: rows stored from the top
+constexpr unsigned kInterleaved = 0xC0;  // descriptor bits: lines stored two or four ways apart
 
 struct Header {
   std::uint64_t id_length = 0;

@@ -33,7 +33,7 @@ bool tga_passes_gate(GateReader& in) {
   if (bytes_per_pixel == 0) return false;
   // Right-to-left and interleaved images would be loaded as if they were
   // neither; only top-to-bottom (bit 5) is honoured (tga.c:416).
-  if (header.descriptor & 0xD0) return false;
+  if (header.descriptor & (tga::kRightToLeft | tga::kInterleaved)) return false;
   if (!gate_dimensions_ok(header.width, header.height)) return false;
 
   if (!in.skip(tga::pixels_at(header))) return false;

@@ -10,8 +10,9 @@
 //        ILBM and PBM picture is decoded here and handed on as an 8-bit BMP.
 //   TGA: load_tga_pf has room for 256 map entries on the stack (tga.c:280)
 //        but reads them all (tga.c:316), reads no bytes for entries of 8 or
-//        15 bits (tga.c:318-335), so the map is taken for pixels, and refuses
-//        1-bit grey (tga.c:391).
+//        15 bits (tga.c:318-335), so the map is taken for pixels, refuses
+//        1-bit grey (tga.c:391), and reads lines stored from the right as if
+//        stored from the left (tga.c:416).
 // Allegro line references (file.c:N) are to its 4.4.3.1 source; see the README.
 #pragma once
 

@@ -39,6 +39,8 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "bench"))
 import peak_memory  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "malformed"))
+from seeds import mirrored_tga  # noqa: E402
 
 
 # --- Messages --------------------------------------------------------------
@@ -383,6 +385,90 @@ class ImageEntryTest(ToolTestCase):
                     f.write("maps.ini", f"first.bin\n{name}\nabsent.bin\n")
                     self.expect(f, ["maps.ini", "out.bin"], message, 1, "out.bin", first)
 
+    def test_tga_indices_outside_the_map_are_kept_whatever_the_map(self):
+        # The same pixels under every map entry size, maps starting above 0
+        # and maps longer than 256 entries: most indices lie outside the map,
+        # and each is kept as stored. Pillow reads 16- and 24-bit maps.
+        pixels = indices(80)
+        for bits, first, length, rle in [(8, 0, 16, False), (15, 3, 40, True), (16, 0, 16, False),
+                                         (24, 4, 16, True), (32, 0, 16, False),
+                                         (32, 5, 257, True)]:
+            with self.subTest(bits=bits, first=first, length=length, rle=rle), self.folder() as f:
+                entry = (bits + 7) // 8
+                colour_map = bytes((k * 5 + j) & 255 for k in range(length) for j in range(entry))
+                lines = [pixels[y * 16:(y + 1) * 16] for y in range(16)]
+                data = (struct.pack("<BBBHHBHHHHBB", 0, 1, 9 if rle else 1, first, length, bits,
+                                    0, 0, 16, 16, 8, 0x20) + colour_map
+                        + b"".join(b"\x0f" + line if rle else line for line in lines))
+                f.write("a.tga", data)
+                if bits in (16, 24):
+                    self.assertEqual(bytes(Image.open(f / "a.tga").getdata()), pixels, "Pillow")
+                f.write("maps.ini", "a.tga\n")
+                self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin",
+                            pixels)
+
+    def test_right_to_left_tga_gives_the_indices_from_the_top_left(self):
+        def pillow(mode, **options):
+            def make(f, name):
+                picture = Image.new(mode, (32, 8))
+                if mode == "P":
+                    picture.putpalette([c for rgb in PALETTE for c in rgb])
+                picture.putdata(list(indices(81)) if mode in "PL" else
+                                [255 * (k % 3 == 0) for k in range(256)] if mode == "1" else
+                                [PALETTE[k] for k in indices(81)])
+                picture.save(f / name, format="TGA", **options)
+            return make
+
+        def netpbm(option):
+            def make(f, name):
+                picture = Image.new("RGB", (32, 8))
+                picture.putdata([PALETTE[k] for k in indices(81)])
+                picture.convert("L" if option == "-cmap" else "RGB").save(f / "in.pnm")
+                f.write(name, subprocess.run(["pamtotga", option, str(f / "in.pnm")],
+                                             capture_output=True, check=True).stdout)
+                os.remove(f / "in.pnm")
+            return make
+
+        def long_map(f, name):  # GIMP's indexed export with transparency
+            f.write(name, struct.pack("<BBBHHBHHHHBB", 0, 1, 9, 0, 257, 32, 0, 0, 32, 8, 8, 8)
+                    + bytes(range(256)) * 4 + bytes(4)
+                    + b"".join(b"\x1f" + indices(82)[y * 32:(y + 1) * 32] for y in range(8)))
+
+        rle, top = {"compression": "tga_rle"}, {"orientation": 1}
+        # (how the left-to-right twin is made, whether Pillow reads it, message)
+        cases = [(pillow("P"), True, None), (pillow("P", **rle), True, None),
+                 (pillow("P", **top), True, None), (pillow("L", **rle), True, None),
+                 (pillow("1"), True, None), (pillow("1", **rle, **top), False, None),
+                 (netpbm("-cmap16"), False, None), (netpbm("-cmap"), False, None),
+                 (long_map, False, None), (pillow("RGB", **rle), False, 24),
+                 (pillow("RGBA"), False, 32)]
+        for make, pillow_reads, depth in cases:
+            with self.subTest(make.__qualname__, case=cases.index((make, pillow_reads, depth))), \
+                    self.folder() as f:
+                make(f, "ltr.tga")
+                f.write("rtl.tga", mirrored_tga(f.read("ltr.tga")))
+                if depth:
+                    f.write("maps.ini", "rtl.tga\n")
+                    self.expect(f, ["maps.ini", "out.bin"], wrong_depth("rtl.tga", depth), 1,
+                                "out.bin", b"")
+                    continue
+                read = []
+                if pillow_reads:  # Pillow mirrors lines stored from the right
+                    ltr, rtl = Image.open(f / "ltr.tga"), Image.open(f / "rtl.tga")
+                    read = bytes(p and 1 if rtl.mode == "1" else p for p in rtl.getdata())
+                    self.assertEqual(list(rtl.getdata()), list(ltr.getdata()), "Pillow")
+
+                def check(entries):
+                    self.assertEqual(entries[256:], entries[:256], "the twins' entries")
+                    lines = [entries[y * 32:(y + 1) * 32] for y in range(8)]
+                    self.assertNotEqual(b"".join(line[::-1] for line in lines), entries[:256])
+                    if read:
+                        self.assertEqual(entries[256:], read, "what Pillow reads")
+
+                f.write("maps.ini", "ltr.tga\nrtl.tga\n")
+                self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin",
+                            check)
+
     def test_unloadable_image_fails(self):
         cases = {"x.pcx": b"This is only text, not a picture.\n", "empty.bmp": b"",
                  "absent.tga": None}
@@ -553,6 +639,14 @@ class IlbmTest(ToolTestCase):
             ("run across rows", iff(b"PBM ", bmhd(16, 16, 8, compression=1), cmap(),
                                     chunk(b"BODY", b"\xe1\x07" * 8)), False,
              cant_open_image("a.lbm")),
+            # The header in force at a BODY past the first MiB decides
+            # between the size and the cannot-open messages.
+            ("header past the first MiB", iff(b"PBM ", bmhd(100, 100, 8), chunk(b"JUNK", bytes(MIB)),
+                                              bmhd(16, 16, 8), body), False,
+             cant_open_image("a.lbm")),
+            ("wrong size past the first MiB", iff(b"PBM ", bmhd(16, 16, 8), chunk(b"JUNK", bytes(MIB)),
+                                                  bmhd(100, 100, 8), body), False,
+             wrong_size("a.lbm", 100, 100)),
         ]
         for name, data, netpbm_agrees, want in cases:
             with self.subTest(name):
@@ -627,6 +721,17 @@ def ilbm_with_junk(f, name, pixels, junk):
                             (body + 8 + junk, data[body:])])
 
 
+def ilbm_far_header(f, name, gap, empty_chunks):
+    """A PBM whose BODY, and the header in force there (20 x 30), lie `gap`
+    bytes past a 16 x 16 BMHD: across one chunk that long, or as many empty
+    chunks of 8 zeros."""
+    head = b"PBM " + bmhd(16, 16, 8)
+    tail = bmhd(20, 30, 8) + chunk(b"BODY", bytes(600))
+    skip = b"" if empty_chunks else b"JUNK" + struct.pack(">I", gap - 8)
+    form = b"FORM" + struct.pack(">I", len(head) + gap + len(tail)) + head + skip
+    write_sparse(f / name, [(0, form), (8 + len(head) + gap, tail)])
+
+
 def big_bmp(f, name, w, h):
     head, offset = bmp_headers(w, h, w * h)
     write_sparse(f / name, [(0, head)], offset + w * h)
@@ -690,6 +795,10 @@ class HostileImageTest(ToolTestCase):
              cant_open_image, 1),
             (["junk.lbm"], lambda f: ilbm_with_junk(f, "junk.lbm", pixels, GIB), b"",
              cant_open_image, 1),
+            (["far.lbm"], lambda f: ilbm_far_header(f, "far.lbm", 4 * GIB - 4096, False), b"",
+             lambda p: wrong_size(p, 20, 30), 1),
+            (["chunks.lbm"], lambda f: ilbm_far_header(f, "chunks.lbm", GIB, True), b"",
+             lambda p: wrong_size(p, 20, 30), 1),
             (["runs.pcx"], lambda f: pcx_with_empty_runs(f, "runs.pcx", pixels, 16 * MIB), b"",
              cant_open_image, 1),
             (["deltas.bmp"], lambda f: rle8_with_null_deltas(f, "deltas.bmp", pixels, 8 * MIB), b"",
@@ -1121,6 +1230,42 @@ class CommandLineTest(ToolTestCase):
             f.write("maps.ini", "first.bmp\ncolormap.bin\n")
             self.expect(f, ["maps.ini"], binary_is_output("colormap.bin"), 1,
                         "colormap.bin", first)
+
+    def test_binary_row_that_is_the_output_whatever_its_kind(self):
+        self.linux_only("no FIFOs in the file system, /dev/stdout, /dev/stderr or /dev/null")
+        # The run holds the write end of its output, so reading a FIFO or a
+        # pipe that is the output would wait for ever; nor are the messages'
+        # own pipes read. (output, row, what the row names, message)
+        cases = [("out.bin", "out.bin", None, binary_is_output),  # a FIFO
+                 ("out.bin", "soft.bin", "out.bin", binary_is_output),
+                 ("/dev/stdout", "soft.bin", "/dev/stdout", binary_is_output),  # a pipe
+                 ("/dev/null", "soft.bin", "/dev/null", binary_is_output),
+                 ("plain.bin", "soft.bin", "/dev/stderr", cant_open_binary),
+                 ("plain.bin", "soft.bin", "/dev/stdout", cant_open_binary)]
+        for output, row, target, message in cases:
+            with self.subTest(output=output, target=target), self.folder() as f:
+                first = f.write("first.bin", b"\x00first\x0a")
+                f.write("maps.ini", f"first.bin\n{row}\nfirst.bin\n")
+                if target:
+                    os.symlink(target, f / row)
+                if output == "out.bin":
+                    os.mkfifo(f / output)
+                    got = []
+                    reader = threading.Thread(target=lambda: got.append((f / output).read_bytes()),
+                                              daemon=True)
+                    reader.start()
+                result = self.expect(f, ["maps.ini", output], None, 1,
+                                     "plain.bin" if output == "plain.bin" else None, first,
+                                     timeout=20)
+                shown = message_bytes(message(row))
+                if output == "out.bin":
+                    reader.join(5)
+                    self.assertEqual(got, [first])
+                    self.assertEqual(result.stdout, shown)
+                elif output == "/dev/stdout":
+                    self.assertEqual(result.stdout, first + shown)
+                else:
+                    self.assertEqual(result.stdout, shown)
 
     def test_image_row_that_is_the_output(self):
         for row in ["out.bmp", "soft.pcx", "hard.tga"]:

@@ -11,6 +11,7 @@ inputs), so no test depends on the clock's resolution or on a wait.
 import argparse
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -144,14 +145,45 @@ class PrerequisiteTest(MakefileTestCase):
                 self.assertEqual(self.up_to_date(*self.ARGS), name in self.NOT_ROWS)
 
     def test_a_path_with_a_space_rebuilds_on_every_run(self):
-        shutil.copy(self.dir / "table.bin", self.dir / "my table.bin")
-        (self.dir / "lists" / "odd.ini").write_bytes(b"gradient.bmp\nmy table.bin\n")
+        # A space, or a % that would make the empty rule a pattern rule.
+        warning = re.escape("lists/odd.ini names paths that make cannot track (spaces or one of"
+                            " : ; | * ? [ \\ % ~); out/odd.bin is built on every run\n")
+        for name in ["my table.bin", "tile%1.bin", "%.bin"]:
+            with self.subTest(name):
+                shutil.copy(self.dir / "table.bin", self.dir / name)
+                (self.dir / "lists" / "odd.ini").write_bytes(f"gradient.bmp\n{name}\n".encode())
+                result = self.build(*self.ARGS)
+                self.assertRegex(result.stderr, "^Makefile:[0-9]+: " + warning + "$")
+                self.assertEqual((self.dir / "out" / "odd.bin").read_bytes(),
+                                 EXPECTED[:256] + (self.dir / "table.bin").read_bytes())
+                self.settle("odd.bin")
+                self.assertFalse(self.up_to_date(*self.ARGS))
+                # Missing, and the only row: the tool runs and says so.
+                (self.dir / name).unlink()
+                (self.dir / "lists" / "odd.ini").write_bytes(f"{name}\n".encode())
+                result = self.make(*self.ARGS)
+                self.assertEqual(result.stdout.splitlines()[-1],
+                                 f'ERROR. Can\'t open the binary file "{name}"')
+                self.assertRegex(result.stderr, "^Makefile:[0-9]+: " + warning)
+
+    def test_other_characters_are_tracked(self):
+        # Characters make takes as they are in a prerequisite: each file is
+        # tracked, and make says nothing.
+        names = ["a$1.bin", "a$$b.bin", "a#1.bin", "a=1.bin", "a'1.bin", 'a"1.bin', "a`1.bin",
+                 "a(1).bin", "a)1(.bin"]
+        for name in names:
+            shutil.copy(self.dir / "table.bin", self.dir / name)
+        (self.dir / "lists" / "odd.ini").write_bytes("\n".join(["gradient.bmp", *names]).encode())
         result = self.build(*self.ARGS)
-        self.assertIn("make cannot track", result.stderr)
+        self.assertEqual(result.stderr, "")
         self.assertEqual((self.dir / "out" / "odd.bin").read_bytes(),
-                         EXPECTED[:256] + (self.dir / "table.bin").read_bytes())
-        self.settle("odd.bin")
-        self.assertFalse(self.up_to_date(*self.ARGS))
+                         EXPECTED[:256] + (self.dir / "table.bin").read_bytes() * len(names))
+        for name in names:
+            with self.subTest(touched=name):
+                self.settle("odd.bin")
+                self.assertTrue(self.up_to_date(*self.ARGS))
+                self.touch(name)
+                self.assertFalse(self.up_to_date(*self.ARGS))
 
 
 class Utf16PrerequisiteTest(PrerequisiteTest):

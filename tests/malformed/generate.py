@@ -331,6 +331,12 @@ def sparse_seeds():
     cmap = chunk(b"CMAP", bytes(768))
     junk = b"JUNK" + struct.pack(">I", 1 << 30)
     lbm = b"FORM" + struct.pack(">I", 0) + b"PBM " + bmhd + cmap + junk + body
+    # A header past the first MiB that decides the size, across a chunk of
+    # 1 MiB; and one past 1 GiB of empty chunks (the hole's zeros).
+    wide = chunk(b"BMHD", struct.pack(">HHhhBBBBHBBhh", 20, 30, 0, 0, 8, 0, 0, 0, 0, 1, 1, 20, 30))
+    far = (b"FORM" + struct.pack(">I", 0x7FFFFFFF) + b"PBM " + bmhd + b"JUNK"
+           + struct.pack(">I", 1 << 20) + wide + body)
+    empty = b"FORM" + struct.pack(">I", 0x7FFFFFFF) + b"PBM " + bmhd + wide + body
     pcx_header = bytearray(128)
     pcx_header[0:4] = b"\x0a\x05\x01\x08"
     pcx_header[8:12] = struct.pack("<HH", 15, 15)
@@ -344,6 +350,8 @@ def sparse_seeds():
         ("bmp", 3, 1078 + 256, bmp(1078, bytes(256))),
         # A 1 GiB chunk before the body.
         ("lbm", 3, len(lbm) - len(body), lbm),
+        ("lbm", 2, len(far) - len(wide + body), far),
+        ("lbm", 3, len(empty) - len(wide + body), empty),
         # Null runs and deltas that go on for the length of the hole.
         ("pcx", 2, 128, bytes(pcx_header) + b"\xc0\x00" * 64),
         ("bmp", 2, 1078, bmp(1078, b"\x00\x02\x00\x00" * 64, compression=1)),

@@ -472,6 +472,39 @@ def tga_file(image_type, w, h, pixel_bits, lines, map_bits=0, colour_map=b"", ma
     return header + image_id + colour_map + body
 
 
+def mirrored_tga(data):
+    """The same TGA stored right to left: descriptor bit 4 set and each
+    stored line mirrored, its packets rewritten as literal ones."""
+    map_length, map_bits, w, h, bits = (*struct.unpack_from("<HB", data, 5),
+                                        *struct.unpack_from("<HHB", data, 12))
+    at = 18 + data[0] + (map_length * ((map_bits + 7) // 8) if data[1] == 1 else 0)
+    rle = data[2] & 8
+    size = 1 if bits == 1 else (bits + 7) // 8  # bytes a stored pixel takes
+    count = (w + 7) // 8 if bits == 1 and not rle else w  # stored pixels a line
+    out = bytearray(data[:at])
+    out[17] |= 0x10
+    for _ in range(h):
+        line = b""
+        while len(line) < count * size:
+            n = (data[at] & 0x7F) + 1 if rle else count
+            repeated = rle and data[at] & 0x80
+            at += 1 if rle else 0
+            line += data[at:at + size] * n if repeated else data[at:at + n * size]
+            at += size if repeated else n * size
+        if bits == 1:  # packed: the first bits count, the rest is padding
+            flipped = [line[x // 8] >> (7 - x % 8) & 1 for x in reversed(range(w))]
+            packed = bytearray((w + 7) // 8)
+            for x, bit in enumerate(flipped):
+                packed[x // 8] |= bit << (7 - x % 8)
+            line = bytes(packed) + line[len(packed):]
+        else:
+            line = b"".join(line[x * size:(x + 1) * size] for x in reversed(range(count)))
+        for start in range(0, count, 128 if rle else count):
+            part = line[start * size:(start + 128) * size] if rle else line
+            out += (bytes([len(part) // size - 1]) if rle else b"") + part
+    return bytes(out + data[at:])
+
+
 def indexed_lines(w, h, pic, top_down):
     rows = [[bytes((v,)) for v in pic[y * w:(y + 1) * w]] for y in range(h)]
     return rows if top_down else rows[::-1]
@@ -573,6 +606,14 @@ def encoder_tga(tools):
         seeds.append(Seed(f"pillow-1-{w}x{h}.tga", data, "entry", pillow_entry(data)))
         seeds.append(Seed(f"pillow-1-{w}x{h}-rle.tga", encode_pillow(mono, "TGA", compression="tga_rle"),
                           "entry", bytes(bits)))
+
+    # Lines stored from the right (descriptor bit 4), which Pillow mirrors.
+    for name, entry_of in (("pillow-8", pillow_entry), ("pillow-8-top-rle", pillow_entry),
+                           ("pillow-grey-rle", pillow_entry), ("netpbm-cmap16-rle", pillow_map_entry),
+                           ("gm-mono-32x8", pillow_entry), ("pillow-24", None), ("pillow-32-rle", None)):
+        data = mirrored_tga(next(seed.data for seed in seeds if seed.name == name + ".tga"))
+        seeds.append(Seed(f"{name}-rtl.tga", data, "entry" if entry_of else "depth",
+                          entry_of(data) if entry_of else None))
     return seeds
 
 
