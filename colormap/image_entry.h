@@ -2,6 +2,8 @@
 // pixel, line by line from the top-left corner.
 #pragma once
 
+#include <allegro.h>
+
 #include <array>
 #include <vector>
 
@@ -34,6 +36,14 @@ struct ImageOutcome {
 // which no row may read.
 ImageOutcome read_image_entry(const char* path, ImageFormat format,
                               const platform::FileIdentity& output, ImageRun& run);
+
+// Reads the palette of the picture at `path` (splitcolormap's colours) as an
+// image row is read: the same bounded read, gate, rewrite and loader, but of
+// any size `run.limits` takes. Gives Entry, the entry left empty, once
+// `palette` holds the colours the library decoded (entries the file holds
+// none for keep what they had); CannotOpen, WrongSize or WrongDepth as for a
+// row, WrongDepth also for a picture that holds no palette.
+ImageOutcome read_image_palette(const char* path, ImageFormat format, ImageRun& run, RGB* palette);
 
 // Appends exactly 256 bytes to the output, or fails the run and returns false.
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams,

@@ -29,7 +29,8 @@ Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits
       continue;
     }
     if (!known) return Intake::NoHeader;
-    if (header->size.pixels() != kEntryPixels) return Intake::WrongSize;
+    const std::uint64_t pixels = header->size.pixels();
+    if (pixels < limits.min_pixels || pixels > limits.max_pixels) return Intake::WrongSize;
     if (header->depth != 0) return Intake::WrongDepth;
     if (whole) return Intake::Bytes;
     if (!read_more(source, capacity - bytes->size, bytes)) return Intake::NoHeader;
