@@ -58,7 +58,7 @@ bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
       for (int i = 0; i < PAL_SIZE; ++i) palette[i] = decoded[i];
       return true;
     case ImageOutcome::Kind::WrongSize:
-      report_error("the palette picture \"%s\" is %llu * %llu pixels; it may hold at most %llu",
+      report_error("the palette picture \"%s\" is %llu * %llu pixels; it should hold 1 to %llu",
                    path, static_cast<unsigned long long>(result.size.width),
                    static_cast<unsigned long long>(result.size.height),
                    static_cast<unsigned long long>(kMaxPalettePixels));

@@ -8,8 +8,9 @@
 #include <cstdint>
 
 // A palette's picture may be a screenshot: any size up to this many pixels
-// (2048 x 2048), read within the bounds of an image row.
-constexpr std::uint64_t kMaxPalettePixels = std::uint64_t{1} << 22;
+// (1024 x 1024: the screens of paletted modes), read within the bounds of
+// an image row.
+constexpr std::uint64_t kMaxPalettePixels = std::uint64_t{1} << 20;
 
 // Index i is grey i.
 void grey_palette(RGB* palette);
