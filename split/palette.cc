@@ -23,25 +23,14 @@ void take_colours(const PaletteColours& colours, RGB* palette) {
   }
 }
 
-bool report_unopenable(const char* path) {
-  platform::FileIdentity identity;
-  if (!platform::path_exists(path)) {
-    report_error("can't open the palette \"%s\": no such file", path);
-  } else if (platform::identity_of_path(path, &identity) && !identity.regular) {
-    report_error("can't open the palette \"%s\": not a regular file", path);
-  } else {
-    report_error("can't open the palette \"%s\"", path);
-  }
-  return false;
-}
-
 bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
   ImageRun run;
   // Read as an image row is, within its first MiB; a PCX holds its colours
   // at its very end, which a larger file's read would not reach.
   {
     ImageSource file;
-    if (file.open(path) && file.left() > run.limits.max_bytes) {
+    if (!file.open(path)) return report_cannot_open("palette", path);
+    if (file.left() > run.limits.max_bytes) {
       report_error("the palette picture \"%s\" is larger than 1 MiB", path);
       return false;
     }
@@ -73,7 +62,6 @@ bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
     case ImageOutcome::Kind::IsOutput:
       break;
   }
-  if (!platform::path_exists(path)) return report_unopenable(path);
   report_error("can't open the palette picture \"%s\", probably bad file format", path);
   return false;
 }
@@ -93,7 +81,7 @@ bool load_palette(const char* path, RGB* palette) {
   if (image_format_of(path, &format)) return load_picture_palette(path, format, palette);
 
   ImageSource file;
-  if (!file.open(path)) return report_unopenable(path);
+  if (!file.open(path)) return report_cannot_open("palette", path);
   if (file.left() > kMaxPaletteFile) {
     report_error("the palette \"%s\" is larger than 1 MiB, far more than any palette", path);
     return false;

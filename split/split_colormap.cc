@@ -64,15 +64,7 @@ bool Splitter::open_map() {
     plan_ = SplitPlan(map_.left(), picture_extension(settings_.format));
     return true;
   }
-  platform::FileIdentity identity;
-  if (!platform::path_exists(path)) {
-    report_error("can't open the colour map \"%s\": no such file", path);
-  } else if (platform::identity_of_path(path, &identity) && !identity.regular) {
-    report_error("can't open the colour map \"%s\": not a regular file", path);
-  } else {
-    report_error("can't open the colour map \"%s\"", path);
-  }
-  return false;
+  return report_cannot_open("colour map", path);
 }
 
 bool Splitter::make_folder() {
