@@ -54,7 +54,7 @@ ImageOutcome read_indices(BITMAP* image) {
 // Header and size, gate, rewrite where needed, the library's loader: each
 // judges the one copy read, so a file switched meanwhile cannot slip past.
 // With `palette`, the picture's colours are what is wanted, not its entry.
-ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run, RGB* palette) {
+ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run, PaletteBytes* palette) {
   ImageHeader header;
   switch (take_in_image(source, format, run.limits, &run.bytes, &header)) {
     case Intake::NoHeader:
@@ -84,12 +84,16 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run, RGB* 
     size = run.rewritten.size();
     loaded_as = library_format(format);
   }
-  // Exactly the bytes judged: the loader never needs more for the pixels.
-  // A PCX's 256 colours follow them, so a palette gets every byte read.
-  BITMAP* image = decode_image(loaded_as, data, palette ? size : judged, palette);
+  // Exactly the bytes judged: the loader never needs more.
+  BITMAP* image = decode_image(loaded_as, data, judged);
   if (!image) return outcome(ImageOutcome::Kind::CannotOpen);
   const ImageOutcome result = palette ? read_depth(image) : read_indices(image);
   destroy_bitmap(image);
+  // The colours of a picture the loader took, from the same bytes, at 8 bits;
+  // a PCX holds its 256 after the bytes judged.
+  if (palette && result.kind == ImageOutcome::Kind::Entry) {
+    read_loader_palette(loaded_as, data, size, judged, palette);
+  }
   return result;
 }
 
@@ -107,7 +111,8 @@ ImageOutcome read_image_entry(const char* path, ImageFormat format,
   return judge(source, format, run, nullptr);
 }
 
-ImageOutcome read_image_palette(const char* path, ImageFormat format, ImageRun& run, RGB* palette) {
+ImageOutcome read_image_palette(const char* path, ImageFormat format, ImageRun& run,
+                                PaletteBytes* palette) {
   ImageSource source;
   if (!source.open(path)) return outcome(ImageOutcome::Kind::CannotOpen);
   return judge(source, format, run, palette);

@@ -65,21 +65,20 @@ PACKFILE* open_memory_packfile(MemoryFile* file) {
   return pack_fopen_vtable(&kMemoryVtable, file);
 }
 
-BITMAP* decode_image(ImageFormat format, const unsigned char* data, std::size_t size,
-                     RGB* palette) {
+BITMAP* decode_image(ImageFormat format, const unsigned char* data, std::size_t size) {
   MemoryFile file{data, size, 0};
   PACKFILE* packfile = open_memory_packfile(&file);
   if (!packfile) return nullptr;
   BITMAP* image = nullptr;
   switch (format) {
     case ImageFormat::Bmp:
-      image = load_bmp_pf(packfile, palette);
+      image = load_bmp_pf(packfile, nullptr);
       break;
     case ImageFormat::Pcx:
-      image = load_pcx_pf(packfile, palette);
+      image = load_pcx_pf(packfile, nullptr);
       break;
     case ImageFormat::Tga:
-      image = load_tga_pf(packfile, palette);
+      image = load_tga_pf(packfile, nullptr);
       break;
     case ImageFormat::Lbm:
       break;  // read only by name: rewritten first

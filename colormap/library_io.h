@@ -21,7 +21,5 @@ PACKFILE* open_memory_packfile(MemoryFile* file);
 
 // Decodes an image with the loader for `format` (BMP, PCX or TGA): the
 // loaded image, or null when the loader refuses it. The bytes must have
-// passed the gate. `palette`, when given, receives the colours the loader
-// read; entries the file holds none for keep what they had.
-BITMAP* decode_image(ImageFormat format, const unsigned char* data, std::size_t size,
-                     RGB* palette = nullptr);
+// passed the gate.
+BITMAP* decode_image(ImageFormat format, const unsigned char* data, std::size_t size);

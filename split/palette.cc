@@ -37,14 +37,20 @@ bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
   }
   run.limits.min_pixels = 1;
   run.limits.max_pixels = kMaxPalettePixels;
-  // Taken only from a picture that loads: a loader may fill colours before
-  // it gives up.
-  PALETTE decoded;
-  for (int i = 0; i < PAL_SIZE; ++i) decoded[i] = palette[i];
-  const ImageOutcome result = read_image_palette(path, format, run, decoded);
+  PaletteBytes decoded;
+  for (int i = 0; i < PAL_SIZE; ++i) {
+    decoded[3 * i] = static_cast<unsigned char>(palette[i].r << 2);
+    decoded[3 * i + 1] = static_cast<unsigned char>(palette[i].g << 2);
+    decoded[3 * i + 2] = static_cast<unsigned char>(palette[i].b << 2);
+  }
+  const ImageOutcome result = read_image_palette(path, format, run, &decoded);
   switch (result.kind) {
     case ImageOutcome::Kind::Entry:
-      for (int i = 0; i < PAL_SIZE; ++i) palette[i] = decoded[i];
+      for (int i = 0; i < PAL_SIZE; ++i) {
+        palette[i].r = static_cast<unsigned char>(decoded[3 * i] >> 2);
+        palette[i].g = static_cast<unsigned char>(decoded[3 * i + 1] >> 2);
+        palette[i].b = static_cast<unsigned char>(decoded[3 * i + 2] >> 2);
+      }
       return true;
     case ImageOutcome::Kind::WrongSize:
       report_error("the palette picture \"%s\" is %llu * %llu pixels; it should hold 1 to %llu",

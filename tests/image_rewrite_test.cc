@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "colormap/gate/image_gate.h"
+#include "colormap/image_palette.h"
 #include "colormap/library_io.h"
 
 namespace {
@@ -220,7 +221,8 @@ class RewriteTest : public ::testing::Test {
     EXPECT_EQ(was_rewritten, c.outcome == Outcome::Rewritten);
     const Bytes& bytes = was_rewritten ? rewritten : file;
     const ImageFormat loaded = was_rewritten ? library_format(format) : format;
-    const bool passes = passes_gate(loaded, bytes);
+    std::size_t judged = 0;
+    const bool passes = image_passes_gate(bytes.data(), bytes.size(), loaded, &judged);
     ASSERT_EQ(passes, c.outcome != Outcome::Refused);
     if (!passes) return;
     MemoryFile memory;
@@ -243,10 +245,22 @@ class RewriteTest : public ::testing::Test {
       const std::vector<int> indices =
           format == ImageFormat::Tga ? tga_indices(file, source) : std::vector<int>();
       ASSERT_TRUE(format != ImageFormat::Tga || indices.size() == source.size() / 3);
-      int wrong = 0;
+      // splitcolormap's colours, at 8 bits from the same bytes: each pixel's
+      // is its source colour (from a 15- or 16-bit map, as the encoder
+      // rounded it to 5 bits). 1-bit grey loads as indices 0 and 1 of the
+      // grey ramp, not as black and white.
+      PaletteBytes exact = {};
+      read_loader_palette(loaded, bytes.data(), bytes.size(), judged, &exact);
+      const bool five_bits = format == ImageFormat::Tga && (file[7] == 15 || file[7] == 16);
+      int wrong = 0, wrong_exact = 0;
       for (int y = 0; y < c.height; ++y) {
         for (int x = 0; x < c.width; ++x) {
           const int index = getpixel(image, x, y);
+          for (int channel = 0; channel < 3 && c.picture != Picture::BlackWhite; ++channel) {
+            const int got = exact[3 * index + channel];
+            const int want = source[3 * (y * c.width + x) + channel];
+            wrong_exact += five_bits ? std::abs((got >> 3) - (want >> 3)) > 1 : got != want;
+          }
           if (format == ImageFormat::Tga) {
             wrong += index != indices[y * c.width + x];
             continue;
@@ -257,6 +271,7 @@ class RewriteTest : public ::testing::Test {
         }
       }
       EXPECT_EQ(wrong, 0);
+      EXPECT_EQ(wrong_exact, 0);
     }
     destroy_bitmap(image);
   }
@@ -361,6 +376,7 @@ TEST_F(RewriteTest, Tga) {
           {mapped("32 0 257"), 17, 16, 16, Outcome::Rewritten},
           {mapped("32 5 257 rle"), 256 - 5, 8, 32, Outcome::Rewritten},
           {mapped("15 3 40 rle"), 17, 256, 1, Outcome::Rewritten},
+          {mapped("32 5 200"), 17, 16, 16, Outcome::AsIs},
           // Damaged: cut short, or pixels past the map.
           {"pamtotga -cmap16 < IN > OUT", 17, 16, 16, Outcome::Refused, 8, 1},
           {"gm convert IN OUT", 2, 32, 8, Outcome::Refused, 8, 1, false, black_white},
