@@ -72,9 +72,9 @@ int run(int argc, char* argv[]) {
     report_error("can't start the Allegro library");
     return 1;
   }
-  PALETTE palette;
-  grey_palette(palette);
-  if (!command.palette_path.empty() && !load_palette(command.palette_path.c_str(), palette)) {
+  PaletteBytes palette;
+  grey_palette(&palette);
+  if (!command.palette_path.empty() && !load_palette(command.palette_path.c_str(), &palette)) {
     return 1;
   }
   return split_colormap(command.settings, palette) ? 0 : 1;

@@ -1,5 +1,6 @@
 #include "split/palette.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "colormap/image_entry.h"
@@ -14,16 +15,7 @@ constexpr std::size_t kRawPaletteSize = 256 * 3;
 // anything far larger is no palette, and is never read whole.
 constexpr std::size_t kMaxPaletteFile = 1024 * 1024;
 
-// 8 bits a channel to the library's 6, as its loaders do.
-void take_colours(const PaletteColours& colours, RGB* palette) {
-  for (std::size_t i = 0; i < colours.count; ++i) {
-    palette[i].r = static_cast<unsigned char>(colours.rgb[3 * i] >> 2);
-    palette[i].g = static_cast<unsigned char>(colours.rgb[3 * i + 1] >> 2);
-    palette[i].b = static_cast<unsigned char>(colours.rgb[3 * i + 2] >> 2);
-  }
-}
-
-bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
+bool load_picture_palette(const char* path, ImageFormat format, PaletteBytes* palette) {
   ImageRun run;
   // Read as an image row is, within its first MiB; a PCX holds its colours
   // at its very end, which a larger file's read would not reach.
@@ -37,20 +29,9 @@ bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
   }
   run.limits.min_pixels = 1;
   run.limits.max_pixels = kMaxPalettePixels;
-  PaletteBytes decoded;
-  for (int i = 0; i < PAL_SIZE; ++i) {
-    decoded[3 * i] = static_cast<unsigned char>(palette[i].r << 2);
-    decoded[3 * i + 1] = static_cast<unsigned char>(palette[i].g << 2);
-    decoded[3 * i + 2] = static_cast<unsigned char>(palette[i].b << 2);
-  }
-  const ImageOutcome result = read_image_palette(path, format, run, &decoded);
+  const ImageOutcome result = read_image_palette(path, format, run, palette);
   switch (result.kind) {
     case ImageOutcome::Kind::Entry:
-      for (int i = 0; i < PAL_SIZE; ++i) {
-        palette[i].r = static_cast<unsigned char>(decoded[3 * i] >> 2);
-        palette[i].g = static_cast<unsigned char>(decoded[3 * i + 1] >> 2);
-        palette[i].b = static_cast<unsigned char>(decoded[3 * i + 2] >> 2);
-      }
       return true;
     case ImageOutcome::Kind::WrongSize:
       report_error("the palette picture \"%s\" is %llu * %llu pixels; it should hold 1 to %llu",
@@ -74,15 +55,14 @@ bool load_picture_palette(const char* path, ImageFormat format, RGB* palette) {
 
 }  // namespace
 
-void grey_palette(RGB* palette) {
-  for (int i = 0; i < PAL_SIZE; ++i) {
-    const unsigned char grey = static_cast<unsigned char>(i >> 2);
-    palette[i].r = palette[i].g = palette[i].b = grey;
-    palette[i].filler = 0;
+void grey_palette(PaletteBytes* palette) {
+  for (std::size_t i = 0; i < 256; ++i) {
+    const unsigned char grey = static_cast<unsigned char>(i);
+    (*palette)[3 * i] = (*palette)[3 * i + 1] = (*palette)[3 * i + 2] = grey;
   }
 }
 
-bool load_palette(const char* path, RGB* palette) {
+bool load_palette(const char* path, PaletteBytes* palette) {
   ImageFormat format;
   if (image_format_of(path, &format)) return load_picture_palette(path, format, palette);
 
@@ -117,6 +97,6 @@ bool load_palette(const char* path, RGB* palette) {
         path, static_cast<unsigned long long>(size));
     return false;
   }
-  take_colours(colours, palette);
+  std::copy(colours.rgb.begin(), colours.rgb.begin() + 3 * colours.count, palette->begin());
   return true;
 }

@@ -23,8 +23,10 @@ using Bitmap = std::unique_ptr<BITMAP, BitmapDeleter>;
 
 class Splitter {
  public:
-  Splitter(const SplitSettings& settings, const RGB* palette)
-      : settings_(settings), palette_(palette), plan_(0, picture_extension(settings.format)) {}
+  Splitter(const SplitSettings& settings, const PaletteBytes& palette)
+      : settings_(settings),
+        writer_(settings.format, palette),
+        plan_(0, picture_extension(settings.format)) {}
 
   bool run();
   // Removes what this run wrote, newest first, and the folder if it made it.
@@ -46,7 +48,7 @@ class Splitter {
   bool read_map(unsigned char* out, std::size_t size);
 
   const SplitSettings& settings_;
-  const RGB* palette_;
+  PictureWriter writer_;
   SplitPlan plan_;
   ImageSource map_;
   bool folder_made_ = false;
@@ -139,7 +141,7 @@ bool Splitter::write_picture_file(const std::string& name, BITMAP* image, std::u
   NewFile file;
   if (!create(file, path)) return false;
   ++*written;
-  if (!write_picture(file, settings_.format, image, palette_) || !file.close()) {
+  if (!writer_.write(file, image) || !file.close()) {
     report_error("can't write \"%s\"", path.c_str());
     return false;
   }
@@ -161,7 +163,8 @@ bool Splitter::write_pictures() {
   const std::uint64_t tallest = plan_.sheets() > 1 ? kSheetLines : plan_.sheet_lines(0);
   Bitmap sheet(create_bitmap_ex(8, static_cast<int>(kEntryBytes), static_cast<int>(tallest)));
   std::unique_ptr<unsigned char[]> block(new unsigned char[kBlockEntries * kEntryBytes]);
-  if (!picture || !sheet) {
+  if (!picture || !sheet || !writer_.reserve(width, height) ||
+      !writer_.reserve(static_cast<int>(kEntryBytes), static_cast<int>(tallest))) {
     report_error("not enough memory for the pictures");
     return false;
   }
@@ -251,7 +254,7 @@ void Splitter::undo() {
 
 }  // namespace
 
-bool split_colormap(const SplitSettings& settings, const RGB* palette) {
+bool split_colormap(const SplitSettings& settings, const PaletteBytes& palette) {
   Splitter splitter(settings, palette);
   if (splitter.run()) return true;
   splitter.undo();

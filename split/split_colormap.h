@@ -2,10 +2,9 @@
 // the whole map, and the INI file that rebuilds it.
 #pragma once
 
-#include <allegro.h>
-
 #include <string>
 
+#include "colormap/image_palette.h"
 #include "split/picture_file.h"
 
 struct SplitSettings {
@@ -21,4 +20,4 @@ struct SplitSettings {
 // made if missing, coloured with `palette`. Nothing is written when a file
 // it would write is there already, unless `force`. On failure it reports
 // one line and removes what it wrote, and the folder if it made it.
-bool split_colormap(const SplitSettings& settings, const RGB* palette);
+bool split_colormap(const SplitSettings& settings, const PaletteBytes& palette);
