@@ -247,16 +247,19 @@ class RewriteTest : public ::testing::Test {
       ASSERT_TRUE(format != ImageFormat::Tga || indices.size() == source.size() / 3);
       // splitcolormap's colours, at 8 bits from the same bytes: each pixel's
       // is its source colour (from a 15- or 16-bit map, as the encoder
-      // rounded it to 5 bits). 1-bit grey loads as indices 0 and 1 of the
-      // grey ramp, not as black and white.
+      // rounded it to 5 bits; none for an index past a TGA's map). 1-bit
+      // grey loads as indices 0 and 1 of the grey ramp, not black and white.
       PaletteBytes exact = {};
       read_loader_palette(loaded, bytes.data(), bytes.size(), judged, &exact);
-      const bool five_bits = format == ImageFormat::Tga && (file[7] == 15 || file[7] == 16);
+      const bool mapped_tga = format == ImageFormat::Tga && file[1] == 1;
+      const bool five_bits = mapped_tga && (file[7] == 15 || file[7] == 16);
+      const int map_end = mapped_tga ? (file[3] | file[4] << 8) + (file[5] | file[6] << 8) : 256;
       int wrong = 0, wrong_exact = 0;
       for (int y = 0; y < c.height; ++y) {
         for (int x = 0; x < c.width; ++x) {
           const int index = getpixel(image, x, y);
-          for (int channel = 0; channel < 3 && c.picture != Picture::BlackWhite; ++channel) {
+          const bool coloured = c.picture != Picture::BlackWhite && index < map_end;
+          for (int channel = 0; channel < 3 && coloured; ++channel) {
             const int got = exact[3 * index + channel];
             const int want = source[3 * (y * c.width + x) + channel];
             wrong_exact += five_bits ? std::abs((got >> 3) - (want >> 3)) > 1 : got != want;
@@ -360,8 +363,10 @@ TEST_F(RewriteTest, Tga) {
           // 8-bit map entries, from grey pictures.
           {"pamtotga -cmap < IN > OUT", 17, 32, 8, Outcome::Rewritten, 8, 0, false, grey},
           {"pamtotga -cmap -norle < IN > OUT", 256, 256, 1, Outcome::Rewritten, 8, 0, false, grey},
-          // 24-bit entries, which the loader reads.
+          // 24-bit entries, which the loader reads, and 32-bit ones from
+          // entry 5 on, whose colours it puts from entry 0 on (tga.c:302).
           {"pamtotga -cmap < IN > OUT", 17, 8, 32, Outcome::AsIs},
+          {mapped("32 5 200"), 17, 16, 16, Outcome::AsIs},
           // 1-bit grey: GraphicsMagick's for a PBM (never run-length encoded)
           // and Pillow's mode "1".
           {"gm convert IN OUT", 2, 1, 256, Outcome::Rewritten, 8, 0, false, black_white},
@@ -376,7 +381,6 @@ TEST_F(RewriteTest, Tga) {
           {mapped("32 0 257"), 17, 16, 16, Outcome::Rewritten},
           {mapped("32 5 257 rle"), 256 - 5, 8, 32, Outcome::Rewritten},
           {mapped("15 3 40 rle"), 17, 256, 1, Outcome::Rewritten},
-          {mapped("32 5 200"), 17, 16, 16, Outcome::AsIs},
           // Damaged: cut short, or pixels past the map.
           {"pamtotga -cmap16 < IN > OUT", 17, 16, 16, Outcome::Refused, 8, 1},
           {"gm convert IN OUT", 2, 32, 8, Outcome::Refused, 8, 1, false, black_white},
