@@ -1,12 +1,11 @@
 // mkcolormap: builds a colour-map file from the inputs an INI file lists.
 #include <allegro.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
+#include "app/start_library.h"
 #include "colormap/build_colormap.h"
 #include "colormap/platform.h"
 #include "colormap/run.h"
@@ -20,24 +19,6 @@ constexpr char kVersion[] = MKCOLORMAP_VERSION;  // from CMake's project(), "1.0
 void print_message(const char* text) {
   std::fputs(text, stdout);
   std::fflush(stdout);
-}
-
-// The console driver works without a display, so the tool runs from CI, over
-// ssh and in containers, and never waits for a click on a message box. Text
-// and file names are plain bytes: the library's UTF-8 handling would alter
-// or cut paths that are not valid UTF-8, and loop forever on some.
-bool start_library() {
-  // With no configuration set, the library's start-up looks for allegro.cfg
-  // beside the program, whose path it takes from /proc or, without /proc,
-  // from `ps` run through a shell. An empty configuration that names no file
-  // (so none can be read or saved) is set first: the tool starts no other
-  // program, needs no /proc and reads no allegro.cfg.
-  set_config_file("");
-  if (install_allegro(SYSTEM_NONE, &errno, std::atexit) != 0) return false;
-  set_uformat(U_ASCII);
-  set_filename_encoding(U_ASCII);
-  system_driver->message = print_message;
-  return true;
 }
 
 // Like other command-line tools: a message that could not be written (a full
@@ -77,13 +58,11 @@ bool finish_run(const RunSettings& settings, RunStreams& streams) {
 }
 
 int run(int argc, char* argv[]) {
-  if (!start_library()) {
+  if (!start_library(print_message)) {
     report("ERROR. Can't install the Allegro library.\n");
     return 1;
   }
   set_title(argc > 0 ? argv[0] : nullptr);
-  set_color_depth(8);
-  set_color_conversion(COLORCONV_NONE);
 
   if (argc <= 1) {
     report("ERROR. You must provide a INI file as the 1st parameter in the command line.\n");

@@ -25,6 +25,14 @@ ImageOutcome wrong_size(const ImageSize& size) {
   return result;
 }
 
+// A palette's picture needs only its depth: only a paletted one has colours.
+ImageOutcome read_depth(BITMAP* image) {
+  ImageOutcome result = outcome(ImageOutcome::Kind::Entry);
+  result.depth = bitmap_color_depth(image);
+  if (result.depth != 8) result.kind = ImageOutcome::Kind::WrongDepth;
+  return result;
+}
+
 // A loaded image is a memory bitmap; at depth 8 its lines hold the indices
 // as they are, one byte each.
 ImageOutcome read_indices(BITMAP* image) {
@@ -45,7 +53,8 @@ ImageOutcome read_indices(BITMAP* image) {
 
 // Header and size, gate, rewrite where needed, the library's loader: each
 // judges the one copy read, so a file switched meanwhile cannot slip past.
-ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
+// With `palette`, the picture's colours are what is wanted, not its entry.
+ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run, PaletteBytes* palette) {
   ImageHeader header;
   switch (take_in_image(source, format, run.limits, &run.bytes, &header)) {
     case Intake::NoHeader:
@@ -61,6 +70,7 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
       break;
   }
   const unsigned char* data = run.bytes.data.get();
+  std::size_t size = run.bytes.size;
   std::size_t judged = 0;
   ImageFormat loaded_as = format;
   if (!image_passes_gate(data, run.bytes.size, format, &judged)) {
@@ -71,13 +81,19 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run) {
       return outcome(ImageOutcome::Kind::CannotOpen);
     }
     data = run.rewritten.data();
+    size = run.rewritten.size();
     loaded_as = library_format(format);
   }
   // Exactly the bytes judged: the loader never needs more.
   BITMAP* image = decode_image(loaded_as, data, judged);
   if (!image) return outcome(ImageOutcome::Kind::CannotOpen);
-  const ImageOutcome result = read_indices(image);
+  const ImageOutcome result = palette ? read_depth(image) : read_indices(image);
   destroy_bitmap(image);
+  // The colours of a picture the loader took, from the same bytes, at 8 bits;
+  // a PCX holds its 256 after the bytes judged.
+  if (palette && result.kind == ImageOutcome::Kind::Entry) {
+    read_loader_palette(loaded_as, data, size, judged, palette);
+  }
   return result;
 }
 
@@ -92,7 +108,14 @@ ImageOutcome read_image_entry(const char* path, ImageFormat format,
   }
   // Read anew on every row, even a file named before: a file rewritten
   // within one timestamp tick, or through a shared mapping, keeps its times.
-  return judge(source, format, run);
+  return judge(source, format, run, nullptr);
+}
+
+ImageOutcome read_image_palette(const char* path, ImageFormat format, ImageRun& run,
+                                PaletteBytes* palette) {
+  ImageSource source;
+  if (!source.open(path)) return outcome(ImageOutcome::Kind::CannotOpen);
+  return judge(source, format, run, palette);
 }
 
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams,

@@ -8,6 +8,7 @@
 #include "colormap/formats/image_format.h"
 #include "colormap/image_header.h"
 #include "colormap/image_intake.h"
+#include "colormap/image_palette.h"
 #include "colormap/library_io.h"
 #include "colormap/platform.h"
 #include "colormap/run.h"
@@ -34,6 +35,16 @@ struct ImageOutcome {
 // which no row may read.
 ImageOutcome read_image_entry(const char* path, ImageFormat format,
                               const platform::FileIdentity& output, ImageRun& run);
+
+// Reads the palette of the picture at `path` (splitcolormap's colours) as an
+// image row is read: the same bounded read, gate, rewrite and loader, but of
+// any size `run.limits` takes. Gives Entry, the entry left empty, once
+// `palette` holds the picture's colours at 8 bits (see read_loader_palette;
+// entries the file holds none for keep what they had); CannotOpen,
+// WrongSize or WrongDepth as for a row, WrongDepth also for a picture that
+// holds no palette. `palette` is changed only for Entry.
+ImageOutcome read_image_palette(const char* path, ImageFormat format, ImageRun& run,
+                                PaletteBytes* palette);
 
 // Appends exactly 256 bytes to the output, or fails the run and returns false.
 bool write_image_entry(const char* path, const RunSettings& settings, RunStreams& streams,

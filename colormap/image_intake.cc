@@ -38,7 +38,8 @@ Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits
       bytes->size = 0;
     }
     if (!known) return Intake::NoHeader;
-    if (header->size.pixels() != kEntryPixels) return Intake::WrongSize;
+    const std::uint64_t pixels = header->size.pixels();
+    if (pixels < limits.min_pixels || pixels > limits.max_pixels) return Intake::WrongSize;
     if (header->depth != 0) return Intake::WrongDepth;
     if (beyond) return Intake::NoHeader;  // a 256-pixel picture past the first MiB
     if (whole) return Intake::Bytes;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "colormap/formats/image_format.h"
@@ -15,6 +16,10 @@ struct IntakeLimits {
   // A 256-pixel image whose data runs past this is refused: no encoder
   // writes one, and it keeps memory flat whatever a file holds.
   std::size_t max_bytes = 1024 * 1024;
+  // The sizes taken, in pixels: an image row's exactly one entry. A
+  // palette's picture (splitcolormap) may be of any size up to a cap.
+  std::uint64_t min_pixels = kEntryPixels;
+  std::uint64_t max_pixels = kEntryPixels;
 };
 
 // A file's first bytes as read: the whole file, or a prefix of `max_bytes`.
@@ -28,10 +33,10 @@ struct ImageBytes {
 
 enum class Intake { Bytes, WrongSize, WrongDepth, NoHeader };
 
-// Reads from `source` and returns Bytes (filling `bytes`) for a 256-pixel
-// image, WrongSize for any other size, WrongDepth for a 256-pixel image whose
-// header states a depth no loader reads, NoHeader (also on a read error) when
-// the first bytes hold no header the tool reads. `header` receives the
-// header whenever there is one.
+// Reads from `source` and returns Bytes (filling `bytes`) for an image of a
+// size `limits` takes, WrongSize for any other size, WrongDepth for one of
+// those sizes whose header states a depth no loader reads, NoHeader (also on
+// a read error) when the first bytes hold no header the tool reads. `header`
+// receives the header whenever there is one.
 Intake take_in_image(ImageSource& source, ImageFormat format, const IntakeLimits& limits,
                      ImageBytes* bytes, ImageHeader* header);

@@ -3,11 +3,13 @@
 // a raw file into it, and the process's standard streams. Each platform
 // implements this in a file of its own (platform_posix.cc,
 // platform_windows.cc); nothing else in the tool calls the system directly.
+// splitcolormap also makes files and folders of its own through it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -87,6 +89,29 @@ class InputFile {
 
 // Creates the output file, or empties it, for writing bytes unchanged.
 std::FILE* create_output(const char* path);
+
+// Creates a file for writing bytes unchanged, only where nothing is yet: a
+// file, a folder or a link (dangling or not) already at `path` is never
+// opened, followed or emptied, and `*existed` then says so. Null on failure.
+std::FILE* create_new_file(const char* path, bool* existed);
+
+// Removes the file at `path`: the link itself for a link, never a folder.
+bool remove_file(const char* path);
+
+// Whether `path` names anything at all, a dangling link included.
+bool path_exists(const char* path);
+
+enum class FolderResult { Created, Existed, NotAFolder, Failed };
+
+// Makes the folder `path` (not its parents), or finds one already there.
+FolderResult make_folder(const char* path);
+
+// Removes the folder at `path` if it is empty.
+bool remove_empty_folder(const char* path);
+
+// The path of `name` inside `folder`, as given: a separator is added only
+// where `folder` does not end in one.
+std::string path_in_folder(const std::string& folder, const std::string& name);
 
 // The identity of the file an open stream writes to.
 bool identity_of_stream(std::FILE* stream, FileIdentity* identity);

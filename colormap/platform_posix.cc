@@ -208,6 +208,42 @@ std::uint64_t InputFile::data_from(std::uint64_t offset) {
 
 std::FILE* create_output(const char* path) { return std::fopen(path, "wb"); }
 
+std::FILE* create_new_file(const char* path, bool* existed) {
+  // O_EXCL: a link at `path` is never followed, even to nowhere.
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  *existed = fd < 0 && errno == EEXIST;
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (!file) ::close(fd);
+  return file;
+}
+
+bool remove_file(const char* path) {
+  struct stat file;
+  if (::lstat(path, &file) != 0 || S_ISDIR(file.st_mode)) return false;
+  return ::unlink(path) == 0;
+}
+
+bool path_exists(const char* path) {
+  struct stat file;
+  return ::lstat(path, &file) == 0;
+}
+
+FolderResult make_folder(const char* path) {
+  if (::mkdir(path, 0777) == 0) return FolderResult::Created;
+  if (errno != EEXIST) return FolderResult::Failed;
+  struct stat folder;
+  if (::stat(path, &folder) != 0) return FolderResult::Failed;
+  return S_ISDIR(folder.st_mode) ? FolderResult::Existed : FolderResult::NotAFolder;
+}
+
+bool remove_empty_folder(const char* path) { return ::rmdir(path) == 0; }
+
+std::string path_in_folder(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + '/' + name;
+}
+
 bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {
   struct stat file;
   if (::fstat(fileno(stream), &file) != 0) return false;

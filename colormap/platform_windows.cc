@@ -214,6 +214,55 @@ std::FILE* create_output(const char* path) {
   return wide_path(path, &wide) ? _wfopen(wide.c_str(), L"wb") : nullptr;
 }
 
+std::FILE* create_new_file(const char* path, bool* existed) {
+  // CREATE_NEW fails on anything already there, links included.
+  const HANDLE handle = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    *existed = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    return nullptr;
+  }
+  *existed = false;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "wb");
+  if (!file) _close(fd);
+  return file;
+}
+
+bool remove_file(const char* path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
+
+bool path_exists(const char* path) {
+  // The attributes of a link itself, whether or not it leads anywhere.
+  return GetFileAttributesW(wide_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+FolderResult make_folder(const char* path) {
+  const std::wstring wide = wide_path(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return FolderResult::Created;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return FolderResult::Failed;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FolderResult::Failed;
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? FolderResult::Existed : FolderResult::NotAFolder;
+}
+
+bool remove_empty_folder(const char* path) {
+  return RemoveDirectoryW(wide_path(path).c_str()) != 0;
+}
+
+std::string path_in_folder(const std::string& folder, const std::string& name) {
+  // Either slash ends a folder, and so does a drive's colon ("D:" is the
+  // drive's working folder, "D:/" its root).
+  if (folder.empty() || folder.back() == '/' || folder.back() == '\\' || folder.back() == ':') {
+    return folder + name;
+  }
+  return folder + '/' + name;
+}
+
 bool identity_of_stream(std::FILE* stream, FileIdentity* identity) {
   return identity_of_handle(handle_of(stream), true, identity);
 }

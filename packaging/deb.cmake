@@ -46,8 +46,12 @@ shape, becomes a 256-byte entry holding the palette index of every pixel,
 line by line from the top-left corner. A raw .bin file is copied into the
 output unchanged. Blank lines and lines starting with '#' are skipped.
 .
-The images are read with the Allegro 4.4 library. The tool runs in a
-terminal, needs no display and prints its messages on standard output.")
+splitcolormap goes the way back: it writes each entry of a colour map as a
+256-pixel paletted picture (BMP, PCX or TGA), a sheet of the whole map, and
+the INI file from which mkcolormap rebuilds the map byte for byte.
+.
+The images are read and written with the Allegro 4.4 library. Both tools run
+in a terminal and need no display.")
 
 # Debian-only files (gzipped manual page, copyright, changelog) are put into
 # the staging directory after the install step, so `cmake --install` stays as

@@ -10,7 +10,7 @@ version=$(sed -n 's/^project(mkcolormap VERSION \([0-9.]*\).*/\1/p' "$source_dir
 
 # The programs both archives hold, each with its manual page. A program the
 # CMake project builds goes into the tarball and the zip by being named here.
-programs="mkcolormap"
+programs="mkcolormap splitcolormap"
 
 # The Allegro both builds use: Debian 12's source package.
 allegro_suite=bookworm

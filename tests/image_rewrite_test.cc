@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "colormap/gate/image_gate.h"
+#include "colormap/image_palette.h"
 #include "colormap/library_io.h"
 
 namespace {
@@ -235,7 +236,8 @@ class RewriteTest : public ::testing::Test {
     EXPECT_EQ(was_rewritten, c.outcome == Outcome::Rewritten);
     const Bytes& bytes = was_rewritten ? rewritten : file;
     const ImageFormat loaded = was_rewritten ? library_format(format) : format;
-    const bool passes = passes_gate(loaded, bytes);
+    std::size_t judged = 0;
+    const bool passes = image_passes_gate(bytes.data(), bytes.size(), loaded, &judged);
     ASSERT_EQ(passes, c.outcome != Outcome::Refused);
     if (!passes) return;
     MemoryFile memory;
@@ -258,10 +260,25 @@ class RewriteTest : public ::testing::Test {
       const std::vector<int> indices =
           format == ImageFormat::Tga ? tga_indices(file, source) : std::vector<int>();
       ASSERT_TRUE(format != ImageFormat::Tga || indices.size() == source.size() / 3);
-      int wrong = 0;
+      // splitcolormap's colours, at 8 bits from the same bytes: each pixel's
+      // is its source colour (from a 15- or 16-bit map, as the encoder
+      // rounded it to 5 bits; none for an index past a TGA's map). 1-bit
+      // grey loads as indices 0 and 1 of the grey ramp, not black and white.
+      PaletteBytes exact = {};
+      read_loader_palette(loaded, bytes.data(), bytes.size(), judged, &exact);
+      const bool mapped_tga = format == ImageFormat::Tga && file[1] == 1;
+      const bool five_bits = mapped_tga && (file[7] == 15 || file[7] == 16);
+      const int map_end = mapped_tga ? (file[3] | file[4] << 8) + (file[5] | file[6] << 8) : 256;
+      int wrong = 0, wrong_exact = 0;
       for (int y = 0; y < c.height; ++y) {
         for (int x = 0; x < c.width; ++x) {
           const int index = getpixel(image, x, y);
+          const bool coloured = c.picture != Picture::BlackWhite && index < map_end;
+          for (int channel = 0; channel < 3 && coloured; ++channel) {
+            const int got = exact[3 * index + channel];
+            const int want = source[3 * (y * c.width + x) + channel];
+            wrong_exact += five_bits ? std::abs((got >> 3) - (want >> 3)) > 1 : got != want;
+          }
           if (format == ImageFormat::Tga) {
             wrong += index != indices[y * c.width + x];
             continue;
@@ -272,6 +289,7 @@ class RewriteTest : public ::testing::Test {
         }
       }
       EXPECT_EQ(wrong, 0);
+      EXPECT_EQ(wrong_exact, 0);
     }
     destroy_bitmap(image);
   }
@@ -360,8 +378,10 @@ TEST_F(RewriteTest, Tga) {
           // 8-bit map entries, from grey pictures.
           {"pamtotga -cmap < IN > OUT", 17, 32, 8, Outcome::Rewritten, 8, 0, false, grey},
           {"pamtotga -cmap -norle < IN > OUT", 256, 256, 1, Outcome::Rewritten, 8, 0, false, grey},
-          // 24-bit entries, which the loader reads.
+          // 24-bit entries, which the loader reads, and 32-bit ones from
+          // entry 5 on, whose colours it puts from entry 0 on (tga.c:302).
           {"pamtotga -cmap < IN > OUT", 17, 8, 32, Outcome::AsIs},
+          {mapped("32 5 200"), 17, 16, 16, Outcome::AsIs},
           // 1-bit grey: GraphicsMagick's for a PBM (never run-length encoded)
           // and Pillow's mode "1".
           {"gm convert IN OUT", 2, 1, 256, Outcome::Rewritten, 8, 0, false, black_white},

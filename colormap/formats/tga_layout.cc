@@ -19,6 +19,22 @@ bool read_header(const unsigned char* data, std::size_t size, Header* header) {
   return true;
 }
 
+void map_entry_bgr(const unsigned char* entry, std::uint64_t map_bits, unsigned char* bgr) {
+  if (map_bits == 8) {
+    bgr[0] = bgr[1] = bgr[2] = entry[0];
+  } else if (map_bits == 15 || map_bits == 16) {
+    const unsigned value = static_cast<unsigned>(le16_at(entry));
+    for (unsigned channel = 0; channel < 3; ++channel) {
+      const unsigned bits = value >> (5 * channel) & 0x1F;
+      bgr[channel] = static_cast<unsigned char>(bits << 3 | bits >> 2);
+    }
+  } else {
+    bgr[0] = entry[0];
+    bgr[1] = entry[1];
+    bgr[2] = entry[2];
+  }
+}
+
 bool layout_known(const Header& h) {
   const bool mapped = h.map_type == 1;
   if (h.map_type > 1) return false;

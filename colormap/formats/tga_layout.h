@@ -33,6 +33,11 @@ inline bool is_compressed(const Header& h) { return (h.image_type & 8) != 0; }
 // Bytes per colour map entry: 15- and 16-bit entries alike take two.
 inline std::uint64_t map_entry_bytes(std::uint64_t map_bits) { return (map_bits + 7) / 8; }
 
+// One colour map entry of `map_bits` as blue, green and red of 8 bits each:
+// 8 bits are a grey, 15 and 16 bits hold 5 bits a channel (widened by
+// repeating their top bits), 24 and 32 bits are blue, green, red (and alpha).
+void map_entry_bgr(const unsigned char* entry, std::uint64_t map_bits, unsigned char* bgr);
+
 // Where the pixels start: after the header, the image id and the colour map.
 inline std::uint64_t pixels_at(const Header& h) {
   return kHeaderSize + h.id_length +

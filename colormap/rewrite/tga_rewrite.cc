@@ -27,17 +27,9 @@ constexpr std::uint64_t kLoaderMapEntries = 256;  // tga.c:280
 
 // One map entry as the loader's 24-bit entries are stored: blue, green, red.
 void put_entry(const unsigned char* entry, std::uint64_t bits, std::vector<unsigned char>* out) {
-  if (bits == 8) {
-    out->insert(out->end(), 3, entry[0]);
-  } else if (bits == 15 || bits == 16) {
-    const unsigned value = static_cast<unsigned>(le16_at(entry));
-    for (unsigned shift = 0; shift <= 10; shift += 5) {
-      const unsigned channel = value >> shift & 0x1F;
-      out->push_back(static_cast<unsigned char>(channel << 3 | channel >> 2));
-    }
-  } else {
-    out->insert(out->end(), entry, entry + 3);  // 24 or 32 bits; alpha dropped
-  }
+  unsigned char bgr[3];
+  tga::map_entry_bgr(entry, bits, bgr);
+  out->insert(out->end(), bgr, bgr + 3);
 }
 
 // Reads the stored bytes of one line of `count` pixels of `pixel_bytes` each

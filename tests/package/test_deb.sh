@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package, end to end: builds it with packaging/build-deb, checks its
 # control fields, contents and lintian, installs it with `dpkg -i`, runs the
-# installed /usr/bin/mkcolormap on a copy of examples/, checks `man -w`, and
-# removes it with `dpkg -r`.
+# installed /usr/bin/mkcolormap on a copy of examples/, splits the result with
+# /usr/bin/splitcolormap and rebuilds it, checks `man -w`, and removes it with
+# `dpkg -r`.
 #
 # Installs into this machine, so it needs root (or sudo) and refuses to run
 # when a mkcolormap package is already installed. Whatever happens, the
@@ -109,31 +110,35 @@ check_not "Depends names no -dev package" grep -q -- '-dev\b' "$work/depends"
 echo "== Contents"
 dpkg-deb -c "$deb" >"$work/contents"
 awk '{sub(/^\./, "", $6); print $6}' "$work/contents" >"$work/paths"
+programs="mkcolormap splitcolormap"
 for path in /usr/bin/mkcolormap /usr/share/man/man1/mkcolormap.1.gz \
+  /usr/bin/splitcolormap /usr/share/man/man1/splitcolormap.1.gz \
   /usr/share/doc/mkcolormap/copyright /usr/share/doc/mkcolormap/changelog.Debian.gz; do
   check "ships $path" grep -qx "$path" "$work/paths"
 done
-check_not "does not ship the manual page uncompressed" \
-  grep -qx /usr/share/man/man1/mkcolormap.1 "$work/paths"
+check_not "does not ship the manual pages uncompressed" \
+  grep -Eqx '/usr/share/man/man1/(mkcolormap|splitcolormap)\.1' "$work/paths"
 not_root=$(awk '$2 != "root/root" {print $6}' "$work/contents")
 check "every file is owned by root/root${not_root:+ (not: $not_root)}" [ -z "$not_root" ]
 bad_modes=$(awk '$1 !~ /^(drwxr-xr-x|-rw-r--r--|-rwxr-xr-x)$/ {print $1, $6}' "$work/contents")
 check "permissions are 0755 or 0644${bad_modes:+ (not: $bad_modes)}" [ -z "$bad_modes" ]
-check "/usr/bin/mkcolormap is 0755" grep -q '^-rwxr-xr-x .* \./usr/bin/mkcolormap$' "$work/contents"
-
 dpkg-deb -x "$deb" "$work/unpacked"
-program_type=$(file -b "$work/unpacked/usr/bin/mkcolormap")
-check "the program is a stripped ELF file ($program_type)" \
-  grep -Eq '^ELF .*, stripped' <<<"$program_type"
-for gz in usr/share/man/man1/mkcolormap.1.gz usr/share/doc/mkcolormap/changelog.Debian.gz; do
-  check "$gz is valid gzip" gzip -t "$work/unpacked/$gz"
+for program in $programs; do
+  check "/usr/bin/$program is 0755" grep -q "^-rwxr-xr-x .* \./usr/bin/$program\$" "$work/contents"
+  program_type=$(file -b "$work/unpacked/usr/bin/$program")
+  check "$program is a stripped ELF file ($program_type)" \
+    grep -Eq '^ELF .*, stripped' <<<"$program_type"
+  check "its manual page is valid gzip" gzip -t "$work/unpacked/usr/share/man/man1/$program.1.gz"
+  gzip -dc "$work/unpacked/usr/share/man/man1/$program.1.gz" >"$work/$program.1"
+  check "the manual page is the one the build configured from docs/$program.1.in" \
+    cmp -s "$work/$program.1" "$work/build/$program.1"
+  check_not "the manual page has no @placeholder@ left" grep -q "@[A-Z_]*@" "$work/$program.1"
+  title=$(tr '[:lower:]' '[:upper:]' <<<"$program")
+  check "the manual page names version $upstream_version" \
+    grep -q "^\.TH $title 1 \"[^\"]*\" \"mkcolormap $upstream_version\"" "$work/$program.1"
 done
-gzip -dc "$work/unpacked/usr/share/man/man1/mkcolormap.1.gz" >"$work/mkcolormap.1"
-check "the manual page is the one the build configured from docs/mkcolormap.1.in" \
-  cmp -s "$work/mkcolormap.1" "$work/build/mkcolormap.1"
-check_not "the manual page has no @placeholder@ left" grep -q "@[A-Z_]*@" "$work/mkcolormap.1"
-check "the manual page names version $upstream_version" \
-  grep -q "^\.TH MKCOLORMAP 1 \"[^\"]*\" \"mkcolormap $upstream_version\"" "$work/mkcolormap.1"
+check "changelog.Debian.gz is valid gzip" \
+  gzip -t "$work/unpacked/usr/share/doc/mkcolormap/changelog.Debian.gz"
 check "copyright is machine-readable (DEP-5)" grep -qx \
   'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
   "$work/unpacked/usr/share/doc/mkcolormap/copyright"
@@ -161,6 +166,7 @@ fi
 installed_by_us=1
 as_root env DEBIAN_FRONTEND=noninteractive dpkg \
   --path-include=/usr/share/man/man1/mkcolormap.1.gz \
+  --path-include=/usr/share/man/man1/splitcolormap.1.gz \
   --path-include='/usr/share/doc/mkcolormap/*' \
   -i "$deb" || die "dpkg -i failed"
 case "$(package_status)" in
@@ -169,9 +175,11 @@ case "$(package_status)" in
 esac
 installed_version=$(dpkg-query -W -f='${Version}' "$package")
 check "installed version $installed_version (want $version)" [ "$installed_version" = "$version" ]
-owner=$(dpkg-query -S /usr/bin/mkcolormap 2>/dev/null | cut -d: -f1 || true)
-check "/usr/bin/mkcolormap belongs to the package ($owner)" [ "$owner" = "$package" ]
-check "/usr/bin/mkcolormap is executable" [ -x /usr/bin/mkcolormap ]
+for program in $programs; do
+  owner=$(dpkg-query -S "/usr/bin/$program" 2>/dev/null | cut -d: -f1 || true)
+  check "/usr/bin/$program belongs to the package ($owner)" [ "$owner" = "$package" ]
+  check "/usr/bin/$program is executable" [ -x "/usr/bin/$program" ]
+done
 
 echo "== Running the installed mkcolormap on examples/"
 for file in maps.ini colormap.expected; do
@@ -188,21 +196,33 @@ check "it wrote colormap.bin" [ -f "$work/run/colormap.bin" ]
 check "colormap.bin has the bytes of examples/colormap.expected" \
   cmp "$work/run/colormap.bin" "$source_dir/examples/colormap.expected"
 
-echo "== Manual page"
-page=$(man -w mkcolormap 2>/dev/null || true)
-check "man -w mkcolormap gives '$page' (want /usr/share/man/man1/mkcolormap.1.gz)" \
-  [ "$page" = /usr/share/man/man1/mkcolormap.1.gz ]
-man_status=0
-MANPAGER=cat MANWIDTH=80 man mkcolormap >"$work/man.txt" 2>"$work/man.err" || man_status=$?
-check "man mkcolormap exits with 0 (got $man_status)" [ "$man_status" -eq 0 ]
-check "man mkcolormap shows a page naming mkcolormap" grep -q mkcolormap "$work/man.txt"
+echo "== Splitting it with the installed splitcolormap, and rebuilding it"
+split_status=0
+(cd "$work/run" && /usr/bin/splitcolormap --palette gradient.bmp colormap.bin split &&
+  cd split && /usr/bin/mkcolormap maps.ini /Q) >"$work/split.out" 2>&1 || split_status=$?
+cat "$work/split.out"
+check "splitcolormap and the rebuild exit with 0 (got $split_status)" [ "$split_status" -eq 0 ]
+check "the rebuilt colormap.bin has the bytes of examples/colormap.expected" \
+  cmp "$work/run/split/colormap.bin" "$source_dir/examples/colormap.expected"
+
+echo "== Manual pages"
+for program in $programs; do
+  page=$(man -w "$program" 2>/dev/null || true)
+  check "man -w $program gives '$page' (want /usr/share/man/man1/$program.1.gz)" \
+    [ "$page" = "/usr/share/man/man1/$program.1.gz" ]
+  man_status=0
+  MANPAGER=cat MANWIDTH=80 man "$program" >"$work/man.txt" 2>"$work/man.err" || man_status=$?
+  check "man $program exits with 0 (got $man_status)" [ "$man_status" -eq 0 ]
+  check "man $program shows a page naming $program" grep -q "$program" "$work/man.txt"
+done
 
 echo "== Removing with dpkg -r"
 as_root env DEBIAN_FRONTEND=noninteractive dpkg -r "$package" || fail "dpkg -r failed"
 status_after=$(package_status)
 check "dpkg -r removed $package (status '$status_after')" \
   grep -Eq '^$|not-installed$|config-files$' <<<"$status_after"
-for path in /usr/bin/mkcolormap /usr/share/man/man1/mkcolormap.1.gz /usr/share/doc/mkcolormap; do
+for path in /usr/bin/mkcolormap /usr/share/man/man1/mkcolormap.1.gz /usr/bin/splitcolormap \
+  /usr/share/man/man1/splitcolormap.1.gz /usr/share/doc/mkcolormap; do
   check "$path is gone" [ ! -e "$path" ]
 done
 

@@ -5,7 +5,8 @@
 # manual page through MANPATH, checks that the program is statically linked
 # and loads nothing, builds the shipped example byte for byte in an empty
 # root that holds only the program and the example's files (no /usr/lib, no
-# /proc, no /etc), and runs the end-to-end suite against it.
+# /proc, no /etc), splits it and rebuilds it from the list in another such
+# root, and runs the end-to-end suites against both programs.
 #   tests/package/test_tarball.sh build-linux/mkcolormap-1.00-linux-x86_64.tar.gz
 # The empty root is a chroot as root, a bwrap sandbox otherwise. Everything
 # it writes is in its own temporary folder.
@@ -67,12 +68,17 @@ for program in $programs; do
 done
 binary="$prefix/bin/mkcolormap"
 [ -x "$binary" ] || die "no $binary"
+split="$prefix/bin/splitcolormap"
+[ -x "$split" ] || die "no $split"
 
 echo "== Linked statically"
-type=$(file -b "$binary")
-check "file says statically linked ($type)" grep -q "statically linked" <<<"$type"
-loads=$(ldd "$binary" 2>&1 || true)
-check_not "ldd finds nothing to load ($(tr '\n' ' ' <<<"$loads"))" grep -q '\.so' <<<"$loads"
+for program in $programs; do
+  type=$(file -b "$prefix/bin/$program")
+  check "file says $program is statically linked ($type)" grep -q "statically linked" <<<"$type"
+  loads=$(ldd "$prefix/bin/$program" 2>&1 || true)
+  check_not "ldd finds nothing for $program to load ($(tr '\n' ' ' <<<"$loads"))" \
+    grep -q '\.so' <<<"$loads"
+done
 
 echo "== The example in an empty root"
 root="$work/root"
@@ -94,10 +100,34 @@ check "it prints the DONE line only" [ "$(cat "$work/out")" = \
 check "standard error is empty" [ ! -s "$work/err" ]
 check "colormap.bin has the bytes of examples/colormap.expected" \
   cmp "$root/colormap.bin" "$source_dir/examples/colormap.expected"
+# The way back in a second empty root: the map split into its root folder,
+# then rebuilt there from the list it wrote (rows are taken from the
+# working folder, which a chroot leaves at its root).
+back="$work/back"
+mkdir "$back"
+cp "$binary" "$split" "$source_dir/examples/gradient.bmp" "$back/"
+cp "$source_dir/examples/colormap.expected" "$back/colormap.in"
+if [ "$(id -u)" -eq 0 ]; then
+  sandbox=(chroot "$back")
+else
+  sandbox=(bwrap --bind "$back" / --chdir / --unshare-all --die-with-parent)
+fi
+status=0
+"${sandbox[@]}" /splitcolormap --palette gradient.bmp colormap.in / >"$work/out" 2>&1 ||
+  status=$?
+check "splitcolormap splits it (status $status: $(cat "$work/out"))" [ "$status" -eq 0 ]
+status=0
+"${sandbox[@]}" /mkcolormap maps.ini rebuilt.bin /Q >"$work/out" 2>&1 || status=$?
+check "mkcolormap rebuilds it from the list (status $status: $(cat "$work/out"))" \
+  [ "$status" -eq 0 ]
+check "the rebuilt map has the bytes it was split from" \
+  cmp "$back/rebuilt.bin" "$source_dir/examples/colormap.expected"
 
 echo "== The end-to-end suite"
 check "tests/e2e/test_e2e.py passes" \
   /usr/bin/python3 "$source_dir/tests/e2e/test_e2e.py" --binary "$binary"
+check "tests/e2e/test_split.py passes" \
+  /usr/bin/python3 "$source_dir/tests/e2e/test_split.py" --binary "$split" --mkcolormap "$binary"
 
 if [ "$failures" -ne 0 ]; then
   echo "test_tarball: $failures check(s) failed" >&2
