@@ -215,9 +215,12 @@ std::FILE* create_output(const char* path) {
 }
 
 std::FILE* create_new_file(const char* path, bool* existed) {
+  *existed = false;
+  std::wstring wide;
+  if (!wide_path(path, &wide)) return nullptr;
   // CREATE_NEW fails on anything already there, links included.
-  const HANDLE handle = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     *existed = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -234,15 +237,20 @@ std::FILE* create_new_file(const char* path, bool* existed) {
   return file;
 }
 
-bool remove_file(const char* path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
+bool remove_file(const char* path) {
+  std::wstring wide;
+  return wide_path(path, &wide) && DeleteFileW(wide.c_str()) != 0;
+}
 
 bool path_exists(const char* path) {
   // The attributes of a link itself, whether or not it leads anywhere.
-  return GetFileAttributesW(wide_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  std::wstring wide;
+  return wide_path(path, &wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 FolderResult make_folder(const char* path) {
-  const std::wstring wide = wide_path(path);
+  std::wstring wide;
+  if (!wide_path(path, &wide)) return FolderResult::Failed;
   if (CreateDirectoryW(wide.c_str(), nullptr)) return FolderResult::Created;
   if (GetLastError() != ERROR_ALREADY_EXISTS) return FolderResult::Failed;
   const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -251,7 +259,8 @@ FolderResult make_folder(const char* path) {
 }
 
 bool remove_empty_folder(const char* path) {
-  return RemoveDirectoryW(wide_path(path).c_str()) != 0;
+  std::wstring wide;
+  return wide_path(path, &wide) && RemoveDirectoryW(wide.c_str()) != 0;
 }
 
 std::string path_in_folder(const std::string& folder, const std::string& name) {
