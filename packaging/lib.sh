@@ -133,6 +133,16 @@ build_allegro() {
   cmake --install "$dir/build" >"$dir/install.log" 2>&1
 }
 
+# The time the archives' files carry: SOURCE_DATE_EPOCH when set, else the
+# last commit's, else the README's.
+source_date() {
+  if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    echo "$SOURCE_DATE_EPOCH"
+  else
+    git -C "$source_dir" log -1 --format=%ct 2>/dev/null || stat -c %Y "$source_dir/README.md"
+  fi
+}
+
 # make_package linux|windows TOOL_DIR OUT_DIR: packs each of $programs, as
 # built in TOOL_DIR, with its manual page, the README and the licence, and
 # prints the archive's path.
@@ -157,9 +167,11 @@ make_package() {
         install -m 0644 "$tool/$program.1" "$stage/share/man/man1/$program.1"
       done
       install -m 0644 "$source_dir/README.md" "$source_dir/LICENSE" "$stage/"
-      # Owned by root, names in order and no timestamps in the gzip header:
-      # the same files make the same archive.
-      tar -C "$out" --sort=name --owner=0 --group=0 --numeric-owner -cf - "$name" |
+      # Owned by root, names in order, every file stamped with the source's
+      # time and none in the gzip header: the same files make the same
+      # archive.
+      tar -C "$out" --sort=name --owner=0 --group=0 --numeric-owner \
+        --mtime="@$(source_date)" -cf - "$name" |
         gzip -n -9 >"$out/$name.tar.gz"
       echo "$out/$name.tar.gz"
       ;;
@@ -174,6 +186,9 @@ make_package() {
       done
       sed 's/$/\r/' "$source_dir/README.md" >"$stage/README.txt"
       sed 's/$/\r/' "$source_dir/LICENSE" >"$stage/LICENSE.txt"
+      # Stamped with the source's time, as the tarball: the same files make
+      # the same zip.
+      touch -d "@$(source_date)" "$stage"/*
       (cd "$stage" && zip -q -X "../$name.zip" ./*)
       echo "$out/$name.zip"
       ;;

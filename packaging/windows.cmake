@@ -33,6 +33,7 @@ target_link_libraries(allegro_library INTERFACE ${ALLEGRO_STATIC_LIBRARY} kernel
                       user32 gdi32 comdlg32 ole32 dinput ddraw dxguid winmm dsound delayimp)
 
 enable_language(RC)
-# The C and C++ run-time libraries and winpthread linked in, symbols left out.
-add_link_options(-static -s)
+# The C and C++ run-time libraries and winpthread linked in, symbols left
+# out, and no link time in the header: the same sources make the same .exe.
+add_link_options(-static -s -Wl,--no-insert-timestamp)
 set(MKCOLORMAP_WINDOWS_RESOURCES ${CMAKE_CURRENT_LIST_DIR}/mkcolormap.rc)
