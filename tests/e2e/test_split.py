@@ -216,6 +216,36 @@ class FailureTest(SplitTestCase):
                              sorted(names(2, 0, ".bmp") + ["entry-0002.bin"]))
             self.assertEqual(self.rebuild(f / "out"), bytes(range(256)) * 2)
 
+    def test_force_replaces_links_and_refuses_before_writing(self):
+        # What is at a name of an earlier split: a link to a file outside
+        # (entry or list), one to nowhere, a folder, a link to the map. A
+        # link is replaced, never followed; a name that cannot be replaced
+        # fails the run before anything is written.
+        cases = [("entry-0001.bmp", "link", None), ("maps.ini", "link", None),
+                 ("entry-0002.bmp", "dangling", None),
+                 ("sheet.bmp", "folder", 'can\'t replace "out/sheet.bmp"'),
+                 ("entry-0000.bmp", "map", '"map.bin" is at "out/entry-0000.bmp" (itself or')]
+        for name, kind, message in cases:
+            with self.subTest(name=name, kind=kind), self.folder() as f:
+                data = random.Random(7).randbytes(256 * 5)
+                (f / "map.bin").write_bytes(data)
+                (f / "outside.txt").write_bytes(b"precious")
+                self.split(f, "map.bin", "out")
+                (f / "out" / name).unlink()
+                if kind == "folder":
+                    (f / "out" / name).mkdir()
+                else:
+                    target = {"link": "../outside.txt", "dangling": "nowhere", "map": "../map.bin"}
+                    (f / "out" / name).symlink_to(target[kind])
+                if message:
+                    self.expect_failure(f, ["--force", "map.bin", "out"], message)
+                    continue
+                self.split(f, "--force", "map.bin", "out")
+                self.assertEqual((f / "outside.txt").read_bytes(), b"precious")
+                self.assertEqual(sorted(os.listdir(f / "out")), names(5, 0, ".bmp"))
+                self.assertFalse((f / "out" / name).is_symlink())
+                self.assertEqual(self.rebuild(f / "out"), data)
+
     def test_a_failure_part_way_removes_what_the_run_wrote(self):
         if WINE:
             self.skipTest("not on Windows: no file-size limit")
@@ -230,6 +260,18 @@ class FailureTest(SplitTestCase):
                 (f / "old").mkdir()
                 self.expect_failure(f, ["map.bin", folder], f'can\'t write "{folder}/sheet.bmp"',
                                     preexec=small_files)
+        # Under --force over an earlier split: the list goes first, the
+        # pictures replaced go with the run, and only the sheet, not yet
+        # reached, is left as it was; no temporary file is left.
+        with self.subTest("force"), self.folder() as f:
+            (f / "map.bin").write_bytes(random.Random(1).randbytes(300 * 256))
+            self.split(f, "map.bin", "old")
+            sheet = (f / "old" / "sheet.bmp").read_bytes()
+            code, _, errors = self.run_tool(f, SPLIT, "--force", "map.bin", "old",
+                                            preexec=small_files)
+            self.assertEqual((code, errors), (1, 'splitcolormap: can\'t write "old/sheet.bmp"\n'))
+            self.assertEqual(os.listdir(f / "old"), ["sheet.bmp"])
+            self.assertEqual((f / "old" / "sheet.bmp").read_bytes(), sheet)
 
 
 def wine_folder():
