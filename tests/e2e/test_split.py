@@ -170,9 +170,11 @@ class FailureTest(SplitTestCase):
         code, out, errors = self.run_tool(f, SPLIT, *args, preexec=preexec)
         lines = errors.splitlines()
         self.assertEqual((code, out), (status, b""), errors)
-        self.assertEqual(len(lines), 1 if status == 1 else 2, errors)
+        self.assertEqual(len(lines), 1, errors)
         self.assertIn(message, lines[0])
         self.assertTrue(lines[0].startswith("splitcolormap: "), lines[0])
+        if status == 2:
+            self.assertTrue(lines[0].endswith("; see splitcolormap --help"), lines[0])
         after = {p: p.read_bytes() if p.is_file() else None for p in f.rglob("*")}
         self.assertEqual(after, before, "the folder changed")
 
@@ -189,6 +191,8 @@ class FailureTest(SplitTestCase):
             (["--palette", "true.bmp", "map.bin", "out"], "24 bits-per-pixel", 1),
             (["--palette", "bad.tga", "map.bin", "out"], "probably bad file format", 1),
             (["--shape", "20x20", "map.bin", "out"], "--shape 20x20 is 400 pixels", 2),
+            (["--format", "bm\np", "map.bin", "out"], '--format "bm\\x0Ap": expected', 2),
+            (["map.bin", "out", "x\ny"], 'unexpected argument "x\\x0Ay"', 2),
             (["map.bin", "old"], '"old/maps.ini" already exists; use --force', 1),
         ]
         for args, message, status in cases:
@@ -202,6 +206,16 @@ class FailureTest(SplitTestCase):
                 (f / "old").mkdir()
                 (f / "old" / "maps.ini").write_text("# mine\n")
                 self.expect_failure(f, args, message, status)
+
+    def test_help_and_version_to_a_full_disk(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        for option in ["--help", "--version"]:
+            with self.subTest(option), self.folder() as f, open("/dev/full", "wb") as full:
+                run = subprocess.run([SPLIT, option], cwd=f, stdout=full, stderr=subprocess.PIPE,
+                                     timeout=300)
+                self.assertEqual((run.returncode, run.stderr.replace(b"\r\n", b"\n")),
+                                 (1, b"splitcolormap: can't write to standard output\n"))
 
     def test_force_replaces_an_earlier_run(self):
         with self.folder() as f:
