@@ -32,7 +32,9 @@ bool load_picture_palette(const char* path, ImageFormat format, PaletteBytes* pa
   const ImageOutcome result = read_image_palette(path, format, run, palette);
   switch (result.kind) {
     case ImageOutcome::Kind::Entry:
-      return true;
+      if (result.colours > 0) return true;
+      report_error("the palette picture \"%s\" holds no palette", path);
+      return false;
     case ImageOutcome::Kind::WrongSize:
       report_error("the palette picture \"%s\" is %llu * %llu pixels; it should hold 1 to %llu",
                    path, static_cast<unsigned long long>(result.size.width),

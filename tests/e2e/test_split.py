@@ -18,6 +18,7 @@ import os
 import pathlib
 import random
 import resource
+import struct
 import subprocess
 import sys
 import tempfile
@@ -40,6 +41,26 @@ def names(entries, rest, extension):
     files += (["sheet" + extension] if sheets == 1 else
               [f"sheet-{s:0{max(4, len(str(sheets - 1)))}}{extension}" for s in range(sheets)])
     return sorted(files + ["maps.ini"])
+
+
+def pbm(colours_first, colours_last):
+    """A 16x16 PBM picture of pixels 0 to 255: a CMAP of the colours given
+    (RGB bytes; none when empty) before its BODY, and one after it."""
+    def chunk(name, data):
+        return name + struct.pack(">I", len(data)) + data + b"\0" * (len(data) % 2)
+    bmhd = struct.pack(">HHhhBBBBHBBhh", 16, 16, 0, 0, 8, 0, 0, 0, 0, 10, 11, 16, 16)
+    inner = b"PBM " + chunk(b"BMHD", bmhd)
+    inner += chunk(b"CMAP", colours_first) if colours_first else b""
+    inner += chunk(b"BODY", bytes(range(256)))
+    inner += chunk(b"CMAP", colours_last) if colours_last else b""
+    return b"FORM" + struct.pack(">I", len(inner)) + inner
+
+
+def bmp_without_colours():
+    """A 16x16 8-bit BMP whose colour table holds no entry."""
+    pixels = bytes(range(256))
+    return (b"BM" + struct.pack("<IHHI", 54 + 256, 0, 0, 54) +
+            struct.pack("<IiiHHIIiiII", 40, 16, 16, 1, 8, 0, 256, 0, 0, 0, 0) + pixels)
 
 
 class SplitTestCase(unittest.TestCase):
@@ -127,7 +148,13 @@ class IndependentReaderTest(SplitTestCase):
                  ("p.pal", jasc.encode(), raw[:3] + greys[3:]),
                  ("p.gpl", gimp.encode(), raw[:20] + greys[20:]),
                  ("shot.bmp", (320, 200), raw), ("shot.pcx", (16, 16), raw),
-                 ("shot.tga", (300, 7), raw), ("shot.lbm", (16, 16), raw)]
+                 ("shot.tga", (300, 7), raw), ("shot.lbm", (16, 16), raw),
+                 # An IFF CMAP wherever it lies: the one in force at the BODY,
+                 # else the first after it, as Allegro's loader takes it; an
+                 # LBM's colours past its own are black.
+                 ("late.lbm", pbm(b"", bytes(v for c in raw for v in c)), raw),
+                 ("short.lbm", pbm(bytes(raw[1] * 2), bytes(raw[2])),
+                  [raw[1]] * 2 + [(0, 0, 0)] * 254)]
         for number, (name, content, colours) in enumerate(cases):
             extension = [".bmp", ".pcx", ".tga"][number % 3]
             shape = ["32x8", "1x256", "16x16"][number % 3]
@@ -190,6 +217,10 @@ class FailureTest(SplitTestCase):
             (["--palette", "bad.gpl", "map.bin", "out"], '"bad.gpl", line 3: expected three', 1),
             (["--palette", "true.bmp", "map.bin", "out"], "24 bits-per-pixel", 1),
             (["--palette", "bad.tga", "map.bin", "out"], "probably bad file format", 1),
+            # A paletted picture whose file holds no colours gives none.
+            (["--palette", "none.lbm", "map.bin", "out"], '"none.lbm" holds no palette', 1),
+            (["--palette", "none.bmp", "map.bin", "out"], '"none.bmp" holds no palette', 1),
+            (["--palette", "none.pcx", "map.bin", "out"], '"none.pcx" holds no palette', 1),
             (["--shape", "20x20", "map.bin", "out"], "--shape 20x20 is 400 pixels", 2),
             (["--format", "bm\np", "map.bin", "out"], '--format "bm\\x0Ap": expected', 2),
             (["map.bin", "out", "x\ny"], 'unexpected argument "x\\x0Ay"', 2),
@@ -203,6 +234,13 @@ class FailureTest(SplitTestCase):
                 (f / "bad.gpl").write_text("GIMP Palette\n1 2 3\n4 5\n")
                 Image.new("RGB", (16, 16)).save(f / "true.bmp")
                 (f / "bad.tga").write_bytes(bytes(18))
+                (f / "none.lbm").write_bytes(pbm(b"", b""))
+                (f / "none.bmp").write_bytes(bmp_without_colours())
+                grey = Image.new("P", (16, 16))
+                grey.putpalette(bytes(range(256)) * 3)
+                grey.save(f / "whole.pcx")
+                # Its 256 colours, and the marker before them, cut off.
+                (f / "none.pcx").write_bytes((f / "whole.pcx").read_bytes()[:-769])
                 (f / "old").mkdir()
                 (f / "old" / "maps.ini").write_text("# mine\n")
                 self.expect_failure(f, args, message, status)
