@@ -148,6 +148,7 @@ class IndependentReaderTest(SplitTestCase):
                  ("p.pal", jasc.encode(), raw[:3] + greys[3:]),
                  ("p.gpl", gimp.encode(), raw[:20] + greys[20:]),
                  ("shot.bmp", (320, 200), raw), ("shot.pcx", (16, 16), raw),
+                 ("screen.bmp", (1024, 1024), raw),  # 1,049,654 bytes
                  ("shot.tga", (300, 7), raw), ("shot.lbm", (16, 16), raw),
                  # An IFF CMAP wherever it lies: the one in force at the BODY,
                  # else the first after it, as Allegro's loader takes it; an
@@ -217,6 +218,7 @@ class FailureTest(SplitTestCase):
             (["--palette", "bad.gpl", "map.bin", "out"], '"bad.gpl", line 3: expected three', 1),
             (["--palette", "true.bmp", "map.bin", "out"], "24 bits-per-pixel", 1),
             (["--palette", "bad.tga", "map.bin", "out"], "probably bad file format", 1),
+            (["--palette", "huge.bmp", "map.bin", "out"], '"huge.bmp" is larger than 2162688', 1),
             # A paletted picture whose file holds no colours gives none.
             (["--palette", "none.lbm", "map.bin", "out"], '"none.lbm" holds no palette', 1),
             (["--palette", "none.bmp", "map.bin", "out"], '"none.bmp" holds no palette', 1),
@@ -234,6 +236,8 @@ class FailureTest(SplitTestCase):
                 (f / "bad.gpl").write_text("GIMP Palette\n1 2 3\n4 5\n")
                 Image.new("RGB", (16, 16)).save(f / "true.bmp")
                 (f / "bad.tga").write_bytes(bytes(18))
+                with open(f / "huge.bmp", "wb") as huge:
+                    huge.truncate((2048 + 64) * 1024 + 1)
                 (f / "none.lbm").write_bytes(pbm(b"", b""))
                 (f / "none.bmp").write_bytes(bmp_without_colours())
                 grey = Image.new("P", (16, 16))
