@@ -9,6 +9,24 @@ namespace {
 
 constexpr int kEntryPixels = 256;
 
+// An argument as a usage error shows it: control characters (a newline,
+// say) as \xHH, so that the message stays one line. Other bytes as given.
+std::string shown(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool parse_format(const std::string& text, PictureFormat* format) {
   static const struct {
     const char* name;
@@ -43,10 +61,10 @@ std::string parse_shape(const std::string& text, SplitSettings* settings) {
   int width, height;
   if (cross == std::string::npos || !parse_side(text.substr(0, cross), &width) ||
       !parse_side(text.substr(cross + 1), &height)) {
-    return "--shape \"" + text + "\": expected WIDTHxHEIGHT of 256 pixels, such as 16x16";
+    return "--shape \"" + shown(text) + "\": expected WIDTHxHEIGHT of 256 pixels, such as 16x16";
   }
   if (width * height != kEntryPixels) {
-    return "--shape " + text + " is " + std::to_string(width * height) +
+    return "--shape " + shown(text) + " is " + std::to_string(width * height) +
            " pixels; a picture of an entry holds 256 (16x16, 256x1, 32x8, ...)";
   }
   settings->width = width;
@@ -89,7 +107,7 @@ SplitCommand parse_split_command_line(int argc, const char* const argv[]) {
       if (name == "--force") command.settings.force = true;
       continue;
     }
-    if (!takes_value) return usage_error("unknown option \"" + argument + "\"");
+    if (!takes_value) return usage_error("unknown option \"" + shown(argument) + "\"");
     std::string value;
     if (equals != std::string::npos) {
       value = argument.substr(equals + 1);
@@ -100,7 +118,7 @@ SplitCommand parse_split_command_line(int argc, const char* const argv[]) {
     }
     if (name == "--format") {
       if (!parse_format(value, &command.settings.format)) {
-        return usage_error("--format \"" + value + "\": expected bmp, pcx or tga");
+        return usage_error("--format \"" + shown(value) + "\": expected bmp, pcx or tga");
       }
     } else if (name == "--shape") {
       const std::string error = parse_shape(value, &command.settings);
@@ -113,7 +131,7 @@ SplitCommand parse_split_command_line(int argc, const char* const argv[]) {
   if (command.action != SplitCommand::Action::Split) return command;
   if (operands.size() != 2) {
     return usage_error(operands.size() < 2 ? "expected COLORMAP and DIR"
-                                           : "unexpected argument \"" + operands[2] + "\"");
+                                           : "unexpected argument \"" + shown(operands[2]) + "\"");
   }
   command.settings.map_path = operands[0];
   command.settings.folder = operands[1];

@@ -11,7 +11,7 @@ struct SplitCommand {
   Action action = Action::Split;
   SplitSettings settings;
   std::string palette_path;  // empty: the grey ramp
-  std::string error;         // for UsageError: what was wrong, one line
+  std::string error;         // for UsageError: what was wrong, one line, no control character
 };
 
 SplitCommand parse_split_command_line(int argc, const char* const argv[]);

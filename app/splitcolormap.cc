@@ -16,7 +16,6 @@ namespace {
 constexpr char kVersion[] = MKCOLORMAP_VERSION;  // from CMake's project(), "1.00"
 
 constexpr char kUsage[] = "Usage: splitcolormap [OPTIONS] COLORMAP DIR\n";
-constexpr char kUsageHint[] = "Usage: splitcolormap [OPTIONS] COLORMAP DIR (see --help)\n";
 
 constexpr char kHelp[] =
     "Writes each 256-byte entry of the colour map COLORMAP into the folder DIR\n"
@@ -46,10 +45,12 @@ void print_message(const char* text) {
 }
 
 // A text that could not be written (a full disk, a closed standard output)
-// makes the run fail.
+// makes the run fail, saying so.
 int print(const char* text) {
   std::fputs(text, stdout);
-  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  report_error("can't write to standard output");
+  return 1;
 }
 
 int run(int argc, char* argv[]) {
@@ -62,8 +63,7 @@ int run(int argc, char* argv[]) {
       std::printf("splitcolormap %s\n", kVersion);
       return print("");
     case SplitCommand::Action::UsageError:
-      report_error("%s", command.error.c_str());
-      std::fputs(kUsageHint, stderr);
+      report_error("%s; see splitcolormap --help", command.error.c_str());
       return 2;
     case SplitCommand::Action::Split:
       break;

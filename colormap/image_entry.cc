@@ -90,9 +90,18 @@ ImageOutcome judge(ImageSource& source, ImageFormat format, ImageRun& run, Palet
   const ImageOutcome result = palette ? read_depth(image) : read_indices(image);
   destroy_bitmap(image);
   // The colours of a picture the loader took, from the same bytes, at 8 bits;
-  // a PCX holds its 256 after the bytes judged.
+  // a PCX holds its 256 after the bytes judged. An LBM's are in the file
+  // read, wherever its CMAP lies: the rewrite keeps only one met before the
+  // BODY.
   if (palette && result.kind == ImageOutcome::Kind::Entry) {
-    read_loader_palette(loaded_as, data, size, judged, palette);
+    PaletteBytes colours = *palette;
+    ImageOutcome given = result;
+    given.colours =
+        format == ImageFormat::Lbm
+            ? read_loader_palette(format, run.bytes.data.get(), run.bytes.size, 0, &colours)
+            : read_loader_palette(loaded_as, data, size, judged, &colours);
+    if (given.colours > 0) *palette = colours;
+    return given;
   }
   return result;
 }

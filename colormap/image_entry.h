@@ -27,6 +27,9 @@ struct ImageOutcome {
   Kind kind = Kind::CannotOpen;
   ImageSize size;  // for WrongSize
   int depth = 0;   // for WrongDepth
+  // For a palette's picture: the entries its file gives colours for, 0 when
+  // it holds no palette.
+  std::size_t colours = 0;
   std::array<unsigned char, 256> entry = {};
 };
 
@@ -38,11 +41,13 @@ ImageOutcome read_image_entry(const char* path, ImageFormat format,
 
 // Reads the palette of the picture at `path` (splitcolormap's colours) as an
 // image row is read: the same bounded read, gate, rewrite and loader, but of
-// any size `run.limits` takes. Gives Entry, the entry left empty, once
-// `palette` holds the picture's colours at 8 bits (see read_loader_palette;
-// entries the file holds none for keep what they had); CannotOpen,
-// WrongSize or WrongDepth as for a row, WrongDepth also for a picture that
-// holds no palette. `palette` is changed only for Entry.
+// any size `run.limits` takes. Gives Entry, the entry left empty, with
+// `colours` the number of entries its file gives (see read_loader_palette;
+// entries the file holds none for keep what they had), which `palette` then
+// holds at 8 bits; CannotOpen, WrongSize or WrongDepth as for a row,
+// WrongDepth also for a picture that is not paletted. `palette` is changed
+// only for Entry with `colours` above 0: a paletted picture whose file holds
+// no palette (no colour table, colour map or CMAP) gives Entry and 0.
 ImageOutcome read_image_palette(const char* path, ImageFormat format, ImageRun& run,
                                 PaletteBytes* palette);
 

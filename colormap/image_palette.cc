@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "colormap/formats/bmp_layout.h"
+#include "colormap/formats/lbm_layout.h"
 #include "colormap/formats/pcx_layout.h"
 #include "colormap/formats/tga_layout.h"
 
@@ -18,72 +19,87 @@ void set_colour(PaletteBytes* palette, std::size_t index, unsigned char red, uns
 }
 
 // Blue, green, red, and in a Windows table a fourth byte the loader skips.
-void read_bmp(const unsigned char* data, std::size_t size, PaletteBytes* palette) {
+std::size_t read_bmp(const unsigned char* data, std::size_t size, PaletteBytes* palette) {
   bmp::Header header;
-  if (!bmp::read_header(data, size, &header) || header.compression == bmp::kBitFields) return;
+  if (!bmp::read_header(data, size, &header) || header.compression == bmp::kBitFields) return 0;
   const std::size_t entry = header.info_size == bmp::kOs2InfoSize ? 3 : 4;
   const std::uint64_t start = bmp::kFileHeaderSize + header.info_size;
   const std::uint64_t end = header.data_offset < size ? header.data_offset : size;
-  for (std::size_t i = 0; i < kColours && start + i * entry + 3 <= end; ++i) {
+  std::size_t i = 0;
+  for (; i < kColours && start + i * entry + 3 <= end; ++i) {
     const unsigned char* bgr = data + start + i * entry;
     set_colour(palette, i, bgr[2], bgr[1], bgr[0]);
   }
+  return i;
 }
 
-void read_pcx(const unsigned char* data, std::size_t size, std::size_t judged,
-              PaletteBytes* palette) {
+std::size_t read_pcx(const unsigned char* data, std::size_t size, std::size_t judged,
+                     PaletteBytes* palette) {
   pcx::Header header;
-  if (!pcx::read_header(data, size, &header)) return;
-  for (std::size_t i = 0; i < 16; ++i) {
-    const unsigned char* rgb = data + pcx::kPaletteAt + 3 * i;
-    set_colour(palette, i, rgb[0], rgb[1], rgb[2]);
-  }
-  if (header.planes != 1) return;
+  if (!pcx::read_header(data, size, &header) || header.planes != 1) return 0;
   std::size_t at = judged;
   while (at < size && data[at] != pcx::kPaletteMarker) ++at;
-  if (at == size) return;
+  if (at == size) return 0;
   ++at;
-  for (std::size_t i = 0; i < kColours && size - at >= 3; ++i, at += 3) {
+  std::size_t i = 0;
+  for (; i < kColours && size - at >= 3; ++i, at += 3) {
     set_colour(palette, i, data[at], data[at + 1], data[at + 2]);
   }
+  return i;
 }
 
-void read_tga(const unsigned char* data, std::size_t size, PaletteBytes* palette) {
+std::size_t read_tga(const unsigned char* data, std::size_t size, PaletteBytes* palette) {
   tga::Header header;
-  if (!tga::read_header(data, size, &header) || !tga::layout_known(header)) return;
+  if (!tga::read_header(data, size, &header) || !tga::layout_known(header)) return 0;
   if ((header.image_type & 7) == 3) {
     for (std::size_t i = 0; i < kColours; ++i) {
       const unsigned char grey = static_cast<unsigned char>(i);
       set_colour(palette, i, grey, grey, grey);
     }
-    return;
+    return kColours;
   }
-  if (header.map_type != 1) return;
+  if (header.map_type != 1) return 0;
   const std::uint64_t entry = tga::map_entry_bytes(header.map_bits);
   const std::uint64_t map_at = tga::kHeaderSize + header.id_length;
+  std::size_t count = 0;
   for (std::uint64_t i = 0; i < header.map_length && header.map_first + i < kColours; ++i) {
-    if (map_at + (i + 1) * entry > size) return;
+    if (map_at + (i + 1) * entry > size) break;
     unsigned char bgr[3];
     tga::map_entry_bgr(data + map_at + i * entry, header.map_bits, bgr);
     set_colour(palette, static_cast<std::size_t>(header.map_first + i), bgr[2], bgr[1], bgr[0]);
+    ++count;
   }
+  return count;
+}
+
+std::size_t read_lbm(const unsigned char* data, std::size_t size, PaletteBytes* palette) {
+  std::size_t bytes = 0;
+  const unsigned char* rgb = lbm::find_colours(data, size, &bytes);
+  const std::size_t count = bytes / 3 < kColours ? bytes / 3 : kColours;
+  if (count == 0) return 0;
+  for (std::size_t i = 0; i < kColours; ++i) {
+    if (i < count) {
+      set_colour(palette, i, rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+    } else {
+      set_colour(palette, i, 0, 0, 0);
+    }
+  }
+  return count;
 }
 
 }  // namespace
 
-void read_loader_palette(ImageFormat format, const unsigned char* data, std::size_t size,
-                         std::size_t judged, PaletteBytes* palette) {
+std::size_t read_loader_palette(ImageFormat format, const unsigned char* data, std::size_t size,
+                                std::size_t judged, PaletteBytes* palette) {
   switch (format) {
     case ImageFormat::Bmp:
-      read_bmp(data, size, palette);
-      break;
+      return read_bmp(data, size, palette);
     case ImageFormat::Pcx:
-      read_pcx(data, size, judged, palette);
-      break;
+      return read_pcx(data, size, judged, palette);
     case ImageFormat::Tga:
-      read_tga(data, size, palette);
-      break;
+      return read_tga(data, size, palette);
     case ImageFormat::Lbm:
-      break;  // read only rewritten, as a BMP
+      return read_lbm(data, size, palette);
   }
+  return 0;
 }

@@ -95,11 +95,32 @@ std::FILE* create_output(const char* path);
 // opened, followed or emptied, and `*existed` then says so. Null on failure.
 std::FILE* create_new_file(const char* path, bool* existed);
 
-// Removes the file at `path`: the link itself for a link, never a folder.
+// Moves the file `from` to the name `to` in the same folder, replacing the
+// entry there: a file, or a link, which is replaced itself and never
+// followed. Never a folder. The file at `from` must be closed.
+bool replace_file(const char* from, const char* to);
+
+// Removes a file this run made at `path`, never a folder. Only for the
+// run's own files: on Windows, a link there may be followed (Wine's
+// DeleteFileW follows a Unix link), so another's entry is replaced by one
+// of the run's own first (replace_file).
 bool remove_file(const char* path);
 
-// Whether `path` names anything at all, a dangling link included.
-bool path_exists(const char* path);
+// What is at `path` itself, a link not followed: nothing, a folder (on
+// Windows, also a link to a folder, which cannot be replaced either), or
+// anything else (a file, a link, a device). Where the system hides a link
+// (Wine shows one to a file as that file), it is what it leads to; a
+// dangling link there may be nothing.
+enum class Entry { None, Folder, Other };
+Entry entry_at(const char* path);
+
+// Whether `path` names anything at all, a dangling link included where the
+// system shows one.
+inline bool path_exists(const char* path) { return entry_at(path) != Entry::None; }
+
+// This process's number, which no other running process has: part of the
+// names of temporary files.
+unsigned long process_id();
 
 enum class FolderResult { Created, Existed, NotAFolder, Failed };
 

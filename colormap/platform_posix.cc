@@ -218,16 +218,23 @@ std::FILE* create_new_file(const char* path, bool* existed) {
   return file;
 }
 
+// rename() replaces the entry `to` itself, whatever it is; a file never
+// replaces a folder (EISDIR).
+bool replace_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
 bool remove_file(const char* path) {
   struct stat file;
   if (::lstat(path, &file) != 0 || S_ISDIR(file.st_mode)) return false;
   return ::unlink(path) == 0;
 }
 
-bool path_exists(const char* path) {
+Entry entry_at(const char* path) {
   struct stat file;
-  return ::lstat(path, &file) == 0;
+  if (::lstat(path, &file) != 0) return Entry::None;
+  return S_ISDIR(file.st_mode) ? Entry::Folder : Entry::Other;
 }
+
+unsigned long process_id() { return static_cast<unsigned long>(::getpid()); }
 
 FolderResult make_folder(const char* path) {
   if (::mkdir(path, 0777) == 0) return FolderResult::Created;

@@ -237,16 +237,31 @@ std::FILE* create_new_file(const char* path, bool* existed) {
   return file;
 }
 
+// A rename replaces the directory entry `to` itself: a symbolic link there
+// is replaced, not followed (as under Wine, which renames over the Unix
+// link). It cannot replace a folder, nor a link to one.
+bool replace_file(const char* from, const char* to) {
+  std::wstring wide_from, wide_to;
+  return wide_path(from, &wide_from) && wide_path(to, &wide_to) &&
+         MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool remove_file(const char* path) {
   std::wstring wide;
   return wide_path(path, &wide) && DeleteFileW(wide.c_str()) != 0;
 }
 
-bool path_exists(const char* path) {
-  // The attributes of a link itself, whether or not it leads anywhere.
+Entry entry_at(const char* path) {
+  // The attributes of a link itself, whether or not it leads anywhere; Wine
+  // gives those of what a link to a file leads to.
   std::wstring wide;
-  return wide_path(path, &wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (!wide_path(path, &wide)) return Entry::None;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Entry::None;
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? Entry::Folder : Entry::Other;
 }
+
+unsigned long process_id() { return GetCurrentProcessId(); }
 
 FolderResult make_folder(const char* path) {
   std::wstring wide;

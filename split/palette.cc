@@ -17,13 +17,15 @@ constexpr std::size_t kMaxPaletteFile = 1024 * 1024;
 
 bool load_picture_palette(const char* path, ImageFormat format, PaletteBytes* palette) {
   ImageRun run;
-  // Read as an image row is, within its first MiB; a PCX holds its colours
-  // at its very end, which a larger file's read would not reach.
+  // Read as an image row is, but whole: a PCX holds its colours at its very
+  // end, which a read cut short would not reach.
+  run.limits.max_bytes = kMaxPalettePictureBytes;
   {
     ImageSource file;
     if (!file.open(path)) return report_cannot_open("palette", path);
     if (file.left() > run.limits.max_bytes) {
-      report_error("the palette picture \"%s\" is larger than 1 MiB", path);
+      report_error("the palette picture \"%s\" is larger than %llu bytes (2 MiB and 64 KiB)", path,
+                   static_cast<unsigned long long>(kMaxPalettePictureBytes));
       return false;
     }
   }
@@ -32,7 +34,9 @@ bool load_picture_palette(const char* path, ImageFormat format, PaletteBytes* pa
   const ImageOutcome result = read_image_palette(path, format, run, palette);
   switch (result.kind) {
     case ImageOutcome::Kind::Entry:
-      return true;
+      if (result.colours > 0) return true;
+      report_error("the palette picture \"%s\" holds no palette", path);
+      return false;
     case ImageOutcome::Kind::WrongSize:
       report_error("the palette picture \"%s\" is %llu * %llu pixels; it should hold 1 to %llu",
                    path, static_cast<unsigned long long>(result.size.width),

@@ -2,6 +2,7 @@
 // palette file gives them, written into the pictures exactly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "colormap/image_palette.h"
@@ -10,6 +11,11 @@
 // (1024 x 1024: the screens of paletted modes), read within the bounds of
 // an image row.
 constexpr std::uint64_t kMaxPalettePixels = std::uint64_t{1} << 20;
+// And its file up to this many bytes, read whole: 2 MiB and 64 KiB. Any
+// encoder's 8-bit picture of 1024 x 1024 fits, headers and palette
+// included: run-length coding (PCX, RLE8 BMP, RLE TGA, ByteRun1 LBM) at
+// worst doubles the pixels' million bytes.
+constexpr std::size_t kMaxPalettePictureBytes = (2048 + 64) * 1024;
 
 // Index i is grey i.
 void grey_palette(PaletteBytes* palette);

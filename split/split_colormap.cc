@@ -40,7 +40,9 @@ class Splitter {
   bool make_folder();
   bool check_names();
   bool check_name(const std::string& name);
+  bool remove_earlier_list();
   bool create(NewFile& file, const std::string& path);
+  bool finish(NewFile& file, bool written, const std::string& path, std::uint64_t* count);
   bool write_pictures();
   bool write_picture_file(const std::string& name, BITMAP* image, std::uint64_t* written);
   bool write_rest();
@@ -52,12 +54,13 @@ class Splitter {
   SplitPlan plan_;
   ImageSource map_;
   bool folder_made_ = false;
-  // What has been created so far, each kind in the order written: enough
-  // to name every file again without keeping a list that grows with the map.
+  // What has been put in the folder so far, each kind in the order written:
+  // enough to name every file again without keeping a list that grows with
+  // the map.
   std::uint64_t entries_written_ = 0;
   std::uint64_t sheets_written_ = 0;
-  bool rest_written_ = false;
-  bool list_written_ = false;
+  std::uint64_t rest_written_ = 0;  // 0 or 1
+  std::uint64_t list_written_ = 0;  // 0 or 1
 };
 
 bool Splitter::open_map() {
@@ -89,15 +92,25 @@ bool Splitter::make_folder() {
 
 bool Splitter::check_name(const std::string& name) {
   const std::string path = path_of(name);
-  if (!platform::path_exists(path.c_str())) return true;
+  const platform::Entry entry = platform::entry_at(path.c_str());
+  if (entry == platform::Entry::None) return true;
   if (!settings_.force) {
     report_error("\"%s\" already exists; use --force to replace it", path.c_str());
     return false;
   }
+  // A file never replaces a folder: known now, before anything is written.
+  if (entry == platform::Entry::Folder) {
+    report_error("can't replace \"%s\"", path.c_str());
+    return false;
+  }
+  // Only the name is replaced, but it may be the map's own (Wine shows a
+  // link to a file as that file, so a link to the map is refused too).
   platform::FileIdentity identity;
   if (platform::identity_of_path(path.c_str(), &identity) && map_.same_regular_file_as(identity)) {
-    report_error("the colour map \"%s\" is \"%s\", which this run would replace",
-                 settings_.map_path.c_str(), path.c_str());
+    report_error(
+        "the colour map \"%s\" is at \"%s\" (itself or through a link), a name this "
+        "run would replace",
+        settings_.map_path.c_str(), path.c_str());
     return false;
   }
   return true;
@@ -114,15 +127,27 @@ bool Splitter::check_names() {
   return (plan_.rest() == 0 || check_name(plan_.rest_name())) && check_name(kListName);
 }
 
-// A file replaced under --force is removed first, so that a link there is
-// never followed and a file linked elsewhere keeps its bytes.
+// Under --force, the earlier list goes before anything else changes: a run
+// that fails part-way then leaves no list naming files it replaced or
+// removed. It is replaced by an empty file of the run's own, which is then
+// removed, so that a link there is never followed.
+bool Splitter::remove_earlier_list() {
+  const std::string path = path_of(kListName);
+  if (!settings_.force || !platform::path_exists(path.c_str())) return true;
+  NewFile file;
+  if (!create(file, path)) return false;
+  if (!finish(file, file.close(), path, &list_written_)) return false;
+  if (platform::remove_file(path.c_str())) list_written_ = 0;
+  return true;
+}
+
+// Under --force, the file is written beside its name and moved over what is
+// there once whole: a link there is replaced, never followed, and a file
+// linked elsewhere keeps its bytes.
 bool Splitter::create(NewFile& file, const std::string& path) {
-  if (settings_.force && platform::path_exists(path.c_str()) &&
-      !platform::remove_file(path.c_str())) {
-    report_error("can't replace \"%s\"", path.c_str());
-    return false;
-  }
-  switch (file.create(path.c_str())) {
+  const NewFile::Created created =
+      settings_.force ? file.create_replacing(path.c_str()) : file.create(path.c_str());
+  switch (created) {
     case NewFile::Created::Yes:
       return true;
     case NewFile::Created::Exists:
@@ -136,16 +161,25 @@ bool Splitter::create(NewFile& file, const std::string& path) {
   return false;
 }
 
+// Puts the file written at its path, counting it in `count` once it is
+// there: a file created in place counts even when writing it failed, so
+// that it is removed.
+bool Splitter::finish(NewFile& file, bool written, const std::string& path, std::uint64_t* count) {
+  const bool placed = written && file.place();
+  if (file.placed()) ++*count;
+  if (!written) {
+    report_error("can't write \"%s\"", path.c_str());
+  } else if (!placed) {
+    report_error("can't replace \"%s\"", path.c_str());
+  }
+  return placed;
+}
+
 bool Splitter::write_picture_file(const std::string& name, BITMAP* image, std::uint64_t* written) {
   const std::string path = path_of(name);
   NewFile file;
   if (!create(file, path)) return false;
-  ++*written;
-  if (!writer_.write(file, image) || !file.close()) {
-    report_error("can't write \"%s\"", path.c_str());
-    return false;
-  }
-  return true;
+  return finish(file, writer_.write(file, image) && file.close(), path, written);
 }
 
 bool Splitter::read_map(unsigned char* out, std::size_t size) {
@@ -203,12 +237,7 @@ bool Splitter::write_rest() {
   const std::string path = path_of(plan_.rest_name());
   NewFile file;
   if (!create(file, path)) return false;
-  rest_written_ = true;
-  if (!file.write(rest, size) || !file.close()) {
-    report_error("can't write \"%s\"", path.c_str());
-    return false;
-  }
-  return true;
+  return finish(file, file.write(rest, size) && file.close(), path, &rest_written_);
 }
 
 // Last, so that a folder holding a list holds everything it names.
@@ -216,7 +245,6 @@ bool Splitter::write_list() {
   const std::string path = path_of(kListName);
   NewFile file;
   if (!create(file, path)) return false;
-  list_written_ = true;
   std::string header = std::string("# splitcolormap ") + MKCOLORMAP_VERSION + ": " +
                        std::to_string(plan_.entries()) + " entries of 256 bytes";
   if (plan_.rest() > 0) header += ", then " + std::to_string(plan_.rest()) + " bytes";
@@ -230,21 +258,17 @@ bool Splitter::write_list() {
     const std::string row = plan_.rest_name() + '\n';
     written = file.write(row.data(), row.size());
   }
-  if (!written || !file.close()) {
-    report_error("can't write \"%s\"", path.c_str());
-    return false;
-  }
-  return true;
+  return finish(file, written && file.close(), path, &list_written_);
 }
 
 bool Splitter::run() {
-  return open_map() && make_folder() && check_names() && write_pictures() && write_rest() &&
-         write_list();
+  return open_map() && make_folder() && check_names() && remove_earlier_list() &&
+         write_pictures() && write_rest() && write_list();
 }
 
 void Splitter::undo() {
-  if (list_written_) platform::remove_file(path_of(kListName).c_str());
-  if (rest_written_) platform::remove_file(path_of(plan_.rest_name()).c_str());
+  if (list_written_ > 0) platform::remove_file(path_of(kListName).c_str());
+  if (rest_written_ > 0) platform::remove_file(path_of(plan_.rest_name()).c_str());
   while (sheets_written_ > 0)
     platform::remove_file(path_of(plan_.sheet_name(--sheets_written_)).c_str());
   while (entries_written_ > 0)

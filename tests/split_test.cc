@@ -136,12 +136,24 @@ TEST(SplitCommandLine, RefusesWhatItCannotUse) {
       {"-f", "a", "b"},
       {"--force=1", "a", "b"},
       {"--palette=", "a", "b"},
+      // What was given is shown, a control character escaped: one line.
+      {"--format", "bm\np", "a", "b"},
+      {"--shape=16\rx16", "a", "b"},
+      {"--x\ty", "a", "b"},
+      {"a", "b", "c\nd\x7F"},
   };
   for (const auto& arguments : bad) {
     const SplitCommand command = parse(arguments);
     EXPECT_EQ(command.action, SplitCommand::Action::UsageError) << arguments[0];
     EXPECT_FALSE(command.error.empty());
+    for (const char c : command.error) {
+      EXPECT_TRUE(c >= 0x20 && c != 0x7F) << command.error;
+    }
   }
+  EXPECT_EQ(parse({"--format", "bm\np", "a", "b"}).error,
+            "--format \"bm\\x0Ap\": expected bmp, pcx or tga");
+  EXPECT_EQ(parse({"a", "b", "c\nd\x7F\xC3\xA9"}).error,
+            "unexpected argument \"c\\x0Ad\\x7F\xC3\xA9\"");
 }
 
 }  // namespace

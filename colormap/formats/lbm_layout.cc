@@ -69,6 +69,34 @@ bool find_picture(const unsigned char* data, std::size_t size, Picture* picture)
   }
 }
 
+const unsigned char* find_colours(const unsigned char* data, std::size_t size, std::size_t* bytes) {
+  *bytes = 0;
+  if (size < kFormHeader || !is_id(data, "FORM")) return nullptr;
+  const std::uint64_t form_end = 8 + be32_at(data + 4);
+  const std::size_t end = form_end < size ? static_cast<std::size_t>(form_end) : size;
+  const unsigned char* colours = nullptr;
+  bool body_met = false;
+  // Each step passes one chunk of at least a header: linear in the bytes.
+  for (std::size_t at = kFormHeader; end >= at && end - at >= kChunkHeader;) {
+    const unsigned char* id = data + at;
+    const std::uint64_t length = be32_at(id + 4);
+    const std::size_t payload = at + kChunkHeader;
+    if (length > end - payload) break;
+    if (is_id(id, "CMAP")) {
+      colours = id + kChunkHeader;
+      *bytes = static_cast<std::size_t>(length);
+      if (body_met) break;
+    } else if (is_id(id, "BODY")) {
+      if (colours) break;
+      body_met = true;
+    }
+    const std::uint64_t next = payload + length + (length & 1);
+    if (next > end) break;
+    at = static_cast<std::size_t>(next);
+  }
+  return colours;
+}
+
 HeaderWalk::Step HeaderWalk::start(const unsigned char* data, std::size_t size, bool last) {
   *this = HeaderWalk();
   if (size < kFormHeader || !is_id(data, "FORM")) return Step::Malformed;

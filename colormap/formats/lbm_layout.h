@@ -88,6 +88,12 @@ bool read_header(const unsigned char* data, std::size_t size, Header* header, bo
 // whole inside the FORM and the file.
 bool find_picture(const unsigned char* data, std::size_t size, Picture* picture);
 
+// The colours of a picture as the library's loader takes them (lbm.c:122-134
+// and 276): the CMAP in force at the first BODY, or else the first CMAP
+// after it. Only chunks lying whole inside the FORM and the bytes count.
+// Null, with `*bytes` 0, when there is none.
+const unsigned char* find_colours(const unsigned char* data, std::size_t size, std::size_t* bytes);
+
 // Depth 24 or 32: one plane per bit of red, green, blue (and alpha).
 inline bool is_deep(const Header& h) { return !h.pbm && (h.planes == 24 || h.planes == 32); }
 

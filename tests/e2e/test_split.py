@@ -18,6 +18,7 @@ import os
 import pathlib
 import random
 import resource
+import struct
 import subprocess
 import sys
 import tempfile
@@ -40,6 +41,26 @@ def names(entries, rest, extension):
     files += (["sheet" + extension] if sheets == 1 else
               [f"sheet-{s:0{max(4, len(str(sheets - 1)))}}{extension}" for s in range(sheets)])
     return sorted(files + ["maps.ini"])
+
+
+def pbm(colours_first, colours_last):
+    """A 16x16 PBM picture of pixels 0 to 255: a CMAP of the colours given
+    (RGB bytes; none when empty) before its BODY, and one after it."""
+    def chunk(name, data):
+        return name + struct.pack(">I", len(data)) + data + b"\0" * (len(data) % 2)
+    bmhd = struct.pack(">HHhhBBBBHBBhh", 16, 16, 0, 0, 8, 0, 0, 0, 0, 10, 11, 16, 16)
+    inner = b"PBM " + chunk(b"BMHD", bmhd)
+    inner += chunk(b"CMAP", colours_first) if colours_first else b""
+    inner += chunk(b"BODY", bytes(range(256)))
+    inner += chunk(b"CMAP", colours_last) if colours_last else b""
+    return b"FORM" + struct.pack(">I", len(inner)) + inner
+
+
+def bmp_without_colours():
+    """A 16x16 8-bit BMP whose colour table holds no entry."""
+    pixels = bytes(range(256))
+    return (b"BM" + struct.pack("<IHHI", 54 + 256, 0, 0, 54) +
+            struct.pack("<IiiHHIIiiII", 40, 16, 16, 1, 8, 0, 256, 0, 0, 0, 0) + pixels)
 
 
 class SplitTestCase(unittest.TestCase):
@@ -127,7 +148,14 @@ class IndependentReaderTest(SplitTestCase):
                  ("p.pal", jasc.encode(), raw[:3] + greys[3:]),
                  ("p.gpl", gimp.encode(), raw[:20] + greys[20:]),
                  ("shot.bmp", (320, 200), raw), ("shot.pcx", (16, 16), raw),
-                 ("shot.tga", (300, 7), raw), ("shot.lbm", (16, 16), raw)]
+                 ("screen.bmp", (1024, 1024), raw),  # 1,049,654 bytes
+                 ("shot.tga", (300, 7), raw), ("shot.lbm", (16, 16), raw),
+                 # An IFF CMAP wherever it lies: the one in force at the BODY,
+                 # else the first after it, as Allegro's loader takes it; an
+                 # LBM's colours past its own are black.
+                 ("late.lbm", pbm(b"", bytes(v for c in raw for v in c)), raw),
+                 ("short.lbm", pbm(bytes(raw[1] * 2), bytes(raw[2])),
+                  [raw[1]] * 2 + [(0, 0, 0)] * 254)]
         for number, (name, content, colours) in enumerate(cases):
             extension = [".bmp", ".pcx", ".tga"][number % 3]
             shape = ["32x8", "1x256", "16x16"][number % 3]
@@ -170,9 +198,11 @@ class FailureTest(SplitTestCase):
         code, out, errors = self.run_tool(f, SPLIT, *args, preexec=preexec)
         lines = errors.splitlines()
         self.assertEqual((code, out), (status, b""), errors)
-        self.assertEqual(len(lines), 1 if status == 1 else 2, errors)
+        self.assertEqual(len(lines), 1, errors)
         self.assertIn(message, lines[0])
         self.assertTrue(lines[0].startswith("splitcolormap: "), lines[0])
+        if status == 2:
+            self.assertTrue(lines[0].endswith("; see splitcolormap --help"), lines[0])
         after = {p: p.read_bytes() if p.is_file() else None for p in f.rglob("*")}
         self.assertEqual(after, before, "the folder changed")
 
@@ -188,7 +218,14 @@ class FailureTest(SplitTestCase):
             (["--palette", "bad.gpl", "map.bin", "out"], '"bad.gpl", line 3: expected three', 1),
             (["--palette", "true.bmp", "map.bin", "out"], "24 bits-per-pixel", 1),
             (["--palette", "bad.tga", "map.bin", "out"], "probably bad file format", 1),
+            (["--palette", "huge.bmp", "map.bin", "out"], '"huge.bmp" is larger than 2162688', 1),
+            # A paletted picture whose file holds no colours gives none.
+            (["--palette", "none.lbm", "map.bin", "out"], '"none.lbm" holds no palette', 1),
+            (["--palette", "none.bmp", "map.bin", "out"], '"none.bmp" holds no palette', 1),
+            (["--palette", "none.pcx", "map.bin", "out"], '"none.pcx" holds no palette', 1),
             (["--shape", "20x20", "map.bin", "out"], "--shape 20x20 is 400 pixels", 2),
+            (["--format", "bm\np", "map.bin", "out"], '--format "bm\\x0Ap": expected', 2),
+            (["map.bin", "out", "x\ny"], 'unexpected argument "x\\x0Ay"', 2),
             (["map.bin", "old"], '"old/maps.ini" already exists; use --force', 1),
         ]
         for args, message, status in cases:
@@ -199,9 +236,28 @@ class FailureTest(SplitTestCase):
                 (f / "bad.gpl").write_text("GIMP Palette\n1 2 3\n4 5\n")
                 Image.new("RGB", (16, 16)).save(f / "true.bmp")
                 (f / "bad.tga").write_bytes(bytes(18))
+                with open(f / "huge.bmp", "wb") as huge:
+                    huge.truncate((2048 + 64) * 1024 + 1)
+                (f / "none.lbm").write_bytes(pbm(b"", b""))
+                (f / "none.bmp").write_bytes(bmp_without_colours())
+                grey = Image.new("P", (16, 16))
+                grey.putpalette(bytes(range(256)) * 3)
+                grey.save(f / "whole.pcx")
+                # Its 256 colours, and the marker before them, cut off.
+                (f / "none.pcx").write_bytes((f / "whole.pcx").read_bytes()[:-769])
                 (f / "old").mkdir()
                 (f / "old" / "maps.ini").write_text("# mine\n")
                 self.expect_failure(f, args, message, status)
+
+    def test_help_and_version_to_a_full_disk(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        for option in ["--help", "--version"]:
+            with self.subTest(option), self.folder() as f, open("/dev/full", "wb") as full:
+                run = subprocess.run([SPLIT, option], cwd=f, stdout=full, stderr=subprocess.PIPE,
+                                     timeout=300)
+                self.assertEqual((run.returncode, run.stderr.replace(b"\r\n", b"\n")),
+                                 (1, b"splitcolormap: can't write to standard output\n"))
 
     def test_force_replaces_an_earlier_run(self):
         with self.folder() as f:
@@ -215,6 +271,36 @@ class FailureTest(SplitTestCase):
             self.assertEqual(sorted(os.listdir(f / "out")),
                              sorted(names(2, 0, ".bmp") + ["entry-0002.bin"]))
             self.assertEqual(self.rebuild(f / "out"), bytes(range(256)) * 2)
+
+    def test_force_replaces_links_and_refuses_before_writing(self):
+        # What is at a name of an earlier split: a link to a file outside
+        # (entry or list), one to nowhere, a folder, a link to the map. A
+        # link is replaced, never followed; a name that cannot be replaced
+        # fails the run before anything is written.
+        cases = [("entry-0001.bmp", "link", None), ("maps.ini", "link", None),
+                 ("entry-0002.bmp", "dangling", None),
+                 ("sheet.bmp", "folder", 'can\'t replace "out/sheet.bmp"'),
+                 ("entry-0000.bmp", "map", '"map.bin" is at "out/entry-0000.bmp" (itself or')]
+        for name, kind, message in cases:
+            with self.subTest(name=name, kind=kind), self.folder() as f:
+                data = random.Random(7).randbytes(256 * 5)
+                (f / "map.bin").write_bytes(data)
+                (f / "outside.txt").write_bytes(b"precious")
+                self.split(f, "map.bin", "out")
+                (f / "out" / name).unlink()
+                if kind == "folder":
+                    (f / "out" / name).mkdir()
+                else:
+                    target = {"link": "../outside.txt", "dangling": "nowhere", "map": "../map.bin"}
+                    (f / "out" / name).symlink_to(target[kind])
+                if message:
+                    self.expect_failure(f, ["--force", "map.bin", "out"], message)
+                    continue
+                self.split(f, "--force", "map.bin", "out")
+                self.assertEqual((f / "outside.txt").read_bytes(), b"precious")
+                self.assertEqual(sorted(os.listdir(f / "out")), names(5, 0, ".bmp"))
+                self.assertFalse((f / "out" / name).is_symlink())
+                self.assertEqual(self.rebuild(f / "out"), data)
 
     def test_a_failure_part_way_removes_what_the_run_wrote(self):
         if WINE:
@@ -230,6 +316,18 @@ class FailureTest(SplitTestCase):
                 (f / "old").mkdir()
                 self.expect_failure(f, ["map.bin", folder], f'can\'t write "{folder}/sheet.bmp"',
                                     preexec=small_files)
+        # Under --force over an earlier split: the list goes first, the
+        # pictures replaced go with the run, and only the sheet, not yet
+        # reached, is left as it was; no temporary file is left.
+        with self.subTest("force"), self.folder() as f:
+            (f / "map.bin").write_bytes(random.Random(1).randbytes(300 * 256))
+            self.split(f, "map.bin", "old")
+            sheet = (f / "old" / "sheet.bmp").read_bytes()
+            code, _, errors = self.run_tool(f, SPLIT, "--force", "map.bin", "old",
+                                            preexec=small_files)
+            self.assertEqual((code, errors), (1, 'splitcolormap: can\'t write "old/sheet.bmp"\n'))
+            self.assertEqual(os.listdir(f / "old"), ["sheet.bmp"])
+            self.assertEqual((f / "old" / "sheet.bmp").read_bytes(), sheet)
 
 
 def wine_folder():
