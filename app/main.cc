@@ -34,10 +34,13 @@ void set_title(const char* program_path) {
   set_window_title(title.c_str());
 }
 
-// Opening the output would truncate the INI file before its first row is read.
+// Opening the output would empty the INI file before its first row is read,
+// or, for a FIFO, feed the run its own entries as rows.
 bool is_ini_file(const char* output_path, const IniStream& ini) {
   platform::FileIdentity output;
-  return platform::identity_of_path(output_path, &output) && ini.same_regular_file_as(output);
+  return platform::identity_of_path(output_path, &output) &&
+         (ini.same_regular_file_as(output) ||
+          platform::same_file_written_back(ini.identity(), output));
 }
 
 // Closes both streams of a finished run; every byte written must have reached

@@ -18,6 +18,7 @@ namespace platform {
 struct FileIdentity {
   bool known = false;  // volume and index name this one file, whatever its kind
   bool regular = false;
+  bool fifo = false;         // a named FIFO or a pipe
   std::uint64_t volume = 0;  // the device, or the volume's serial number
   std::uint64_t index = 0;   // the inode, or the file index on that volume
 };
@@ -30,6 +31,13 @@ inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
 // a null device shared by the INI file and the output is harmless.
 inline bool same_regular_file(const FileIdentity& a, const FileIdentity& b) {
   return a.regular && b.regular && same_file(a, b);
+}
+
+// An INI file that is the output: a regular file would be emptied before its
+// first row is read, and a FIFO would hand the run its own entries as rows,
+// then wait for ever on the write end the run holds.
+inline bool same_file_written_back(const FileIdentity& a, const FileIdentity& b) {
+  return (a.regular || a.fifo) && (b.regular || b.fifo) && same_file(a, b);
 }
 
 // The identity of what `path` names, links followed. False when it names
@@ -63,6 +71,9 @@ class InputFile {
 
   // Whether this is the regular file `other` identifies.
   bool same_regular_file_as(const FileIdentity& other) const;
+  // The identity taken when opened (on Windows without the volume, which is
+  // looked up only by same_regular_file_as).
+  const FileIdentity& identity() const { return identity_; }
   // A regular file's size when opened; 0 for anything else.
   std::uint64_t size() const { return size_; }
 

@@ -24,6 +24,7 @@ FileIdentity identity_of(const struct stat& file) {
   FileIdentity identity;
   identity.known = true;
   identity.regular = S_ISREG(file.st_mode);
+  identity.fifo = S_ISFIFO(file.st_mode);
   identity.volume = static_cast<std::uint64_t>(file.st_dev);
   identity.index = static_cast<std::uint64_t>(file.st_ino);
   return identity;
@@ -118,7 +119,8 @@ bool InputFile::open(const char* path, Kind kind) {
   if (fd < 0) return false;
   handle_ = fd;
   struct stat file;
-  if (::fstat(fd, &file) != 0 || (kind == Kind::RegularOnly && !S_ISREG(file.st_mode))) {
+  if (::fstat(fd, &file) != 0 || (kind == Kind::RegularOnly && !S_ISREG(file.st_mode)) ||
+      (S_ISFIFO(file.st_mode) && is_message_pipe(file))) {
     close();
     return false;
   }
@@ -129,46 +131,33 @@ bool InputFile::open(const char* path, Kind kind) {
 
 InputFile::Opened InputFile::open_unless_output(const char* path, const FileIdentity& output) {
   close();
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
-  // Non-blocking, so that the output's own FIFO is known before anything
-  // waits on it; a leased regular file refuses that, and is opened plainly.
-  int fd = ::open(path, kFlags | O_NONBLOCK);
-  if (fd < 0 && errno == EWOULDBLOCK) fd = ::open(path, kFlags);
+  // A plain open, as any reader's: it waits for a FIFO's writer, but never
+  // on the output's own FIFO or the pipes the messages go to, whose write
+  // ends this process holds. (Opened first without waiting, then again to
+  // wait, a FIFO would lose the bytes of a writer let go in between.)
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   struct stat file;
   if (fd < 0) {
     // A socket cannot be opened, yet standard output may be one.
     return ::stat(path, &file) == 0 && same_file(identity_of(file), output) ? Opened::IsOutput
                                                                             : Opened::No;
   }
-  for (bool reopened = false;; reopened = true) {
-    handle_ = fd;
-    if (::fstat(fd, &file) != 0) break;
-    identity_ = identity_of(file);
-    if (same_file(identity_, output)) {
-      close();
-      return Opened::IsOutput;
-    }
-    if (S_ISFIFO(file.st_mode) && is_message_pipe(file)) break;
-    if (S_ISFIFO(file.st_mode) && !reopened) {
-      // Opened without a writer, a FIFO would read as ended at once: opened
-      // again to wait for one, as any reader does. The path may name
-      // another file by now, so that one is judged afresh.
-      close();
-      fd = ::open(path, kFlags);
-      if (fd < 0) return Opened::No;
-      continue;
-    }
-    // Reads of a regular file never wait anyway; a terminal or a device
-    // read as before, waiting for its bytes.
-    if (!identity_.regular) {
-      const int flags = ::fcntl(fd, F_GETFL);
-      if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) break;
-    }
-    size_ = identity_.regular ? static_cast<std::uint64_t>(file.st_size) : 0;
-    return Opened::Yes;
+  handle_ = fd;
+  if (::fstat(fd, &file) != 0) {
+    close();
+    return Opened::No;
   }
-  close();
-  return Opened::No;
+  identity_ = identity_of(file);
+  if (same_file(identity_, output)) {
+    close();
+    return Opened::IsOutput;
+  }
+  if (identity_.fifo && is_message_pipe(file)) {
+    close();
+    return Opened::No;
+  }
+  size_ = identity_.regular ? static_cast<std::uint64_t>(file.st_size) : 0;
+  return Opened::Yes;
 }
 
 bool InputFile::same_regular_file_as(const FileIdentity& other) const {

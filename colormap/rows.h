@@ -44,6 +44,7 @@ class IniStream {
   bool same_regular_file_as(const platform::FileIdentity& other) const {
     return file_.same_regular_file_as(other);
   }
+  const platform::FileIdentity& identity() const { return file_.identity(); }
   void close();
 
   ReadResult read_row(RowPiece* row);

@@ -27,6 +27,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 from PIL import Image
@@ -1266,6 +1267,40 @@ class CommandLineTest(ToolTestCase):
                     self.assertEqual(result.stdout, first + shown)
                 else:
                     self.assertEqual(result.stdout, shown)
+
+    def test_ini_file_the_run_would_write_back_or_wait_on(self):
+        self.linux_only("no FIFOs in the file system, /dev/stdout or /dev/stderr")
+        # The same FIFO as INI file and output would feed the run its own
+        # entries; a pipe the messages go to would be waited on for ever.
+        with self.folder() as f:
+            f.write("first.bin", b"\x00first\x0a")
+            os.mkfifo(f / "list.fifo")
+            writer = threading.Thread(target=lambda: (f / "list.fifo").write_bytes(b"first.bin\n"),
+                                      daemon=True)
+            writer.start()
+            self.expect(f, ["list.fifo", "list.fifo"], output_is_ini("list.fifo"), 1, timeout=20)
+            writer.join(5)
+        for ini in ["/dev/stdout", "/dev/stderr"]:
+            with self.subTest(ini), self.folder() as f:
+                self.expect(f, [ini, "out.bin"], cant_open_ini(ini), 1, "out.bin", None,
+                            timeout=20)
+
+    def test_binary_row_naming_a_fifo_whose_writer_waits(self):
+        self.linux_only("no FIFOs in the file system")
+        # The writer is let go as the row is opened, and may be done before
+        # the run reads: its bytes must still arrive. Timing decides, so
+        # several runs.
+        for attempt in range(12):
+            with self.subTest(attempt=attempt), self.folder() as f:
+                os.mkfifo(f / "feed.bin")
+                f.write("maps.ini", "feed.bin\n")
+                writer = threading.Thread(target=lambda: (f / "feed.bin").write_bytes(b"hello"),
+                                          daemon=True)
+                writer.start()
+                time.sleep(0.02)  # the writer now waits in open()
+                self.expect(f, ["maps.ini", "out.bin", "/Q"], "", 0, "out.bin", b"hello",
+                            timeout=20)
+                writer.join(5)
 
     def test_image_row_that_is_the_output(self):
         for row in ["out.bmp", "soft.pcx", "hard.tga"]:
