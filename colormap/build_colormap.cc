@@ -57,8 +57,8 @@ bool build_colormap(const RunSettings& settings, RunStreams& streams) {
     return fail_run(streams, "ERROR. Can't read file \"%s\".\n", settings.ini_path.c_str());
   }
   if (read == ReadResult::InvalidText) {
-    return fail_run(streams, "ERROR. Row %ld in file \"%s\" is not valid UTF-16 text.\n",
-                    row_number + 1, settings.ini_path.c_str());
+    return fail_run(streams, "ERROR. Row %ld in file \"%s\" is not valid %s text.\n",
+                    row_number + 1, settings.ini_path.c_str(), streams.ini.wide_text());
   }
   return true;
 }

@@ -22,7 +22,7 @@ bool IniStream::open(const char* path) {
   buffer_.reset(new char[kBlockSize]);
   begin_ = end_ = 0;
   at_end_ = false;
-  utf16_ = false;
+  wide_ = false;
   invalid_ = false;
   if (!fill()) {
     close();
@@ -33,17 +33,20 @@ bool IniStream::open(const char* path) {
 
 // Windows editors start UTF-8 text with a byte-order mark; it is no part of
 // the first row. PowerShell's `>` and Notepad's "Unicode" write UTF-16 with
-// one, which tells its byte order. Only at the very start of the file, and
-// no row is counted.
+// one, which tells its byte order, and so does UTF-32. Only at the very
+// start of the file, and no row is counted. The UTF-32 marks come first: a
+// UTF-16 one is the start of the little-endian UTF-32 one.
 bool IniStream::skip_byte_order_mark() {
   static const struct {
     const char* bytes;
     std::size_t size;
-    bool utf16;
-    Utf16Order order;
-  } kMarks[] = {{"\xEF\xBB\xBF", 3, false, Utf16Order::LittleEndian},
-                {"\xFF\xFE", 2, true, Utf16Order::LittleEndian},
-                {"\xFE\xFF", 2, true, Utf16Order::BigEndian}};
+    bool wide;
+    WideText encoding;
+  } kMarks[] = {{"\xEF\xBB\xBF", 3, false, WideText::Utf16LittleEndian},
+                {"\xFF\xFE\x00\x00", 4, true, WideText::Utf32LittleEndian},
+                {"\x00\x00\xFE\xFF", 4, true, WideText::Utf32BigEndian},
+                {"\xFF\xFE", 2, true, WideText::Utf16LittleEndian},
+                {"\xFE\xFF", 2, true, WideText::Utf16BigEndian}};
   // A pipe may hand over fewer bytes than a mark at first.
   for (;;) {
     bool may_grow = false;
@@ -60,18 +63,19 @@ bool IniStream::skip_byte_order_mark() {
   for (const auto& mark : kMarks) {
     if (end_ >= mark.size && std::memcmp(buffer_.get(), mark.bytes, mark.size) == 0) {
       begin_ = mark.size;
-      if (mark.utf16) start_utf16(mark.order);
+      if (mark.wide) start_wide_text(mark.encoding);
       break;
     }
   }
   return true;
 }
 
-// What is read after the mark is UTF-16: it moves to a buffer of its own
-// and is converted from there. Only such files pay for the second buffer.
-void IniStream::start_utf16(Utf16Order order) {
-  utf16_ = true;
-  order_ = order;
+// What is read after the mark is UTF-16 or UTF-32: it moves to a buffer of
+// its own and is converted from there. Only such files pay for the second
+// buffer.
+void IniStream::start_wide_text(WideText encoding) {
+  wide_ = true;
+  encoding_ = encoding;
   raw_.reset(new unsigned char[kBlockSize]);
   raw_begin_ = 0;
   raw_end_ = end_ - begin_;
@@ -93,7 +97,7 @@ bool IniStream::fill() {
   std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
   begin_ = 0;
   end_ = kept;
-  if (utf16_) return fill_from_utf16();
+  if (wide_) return fill_from_wide_text();
   const long got = file_.read(buffer_.get() + end_, kBlockSize - end_);
   if (got < 0) return false;
   if (got == 0) at_end_ = true;
@@ -102,14 +106,15 @@ bool IniStream::fill() {
 }
 
 // Converts what was read and reads on until some text comes of it: a pipe
-// may hand over half a character. The text stops for good at invalid UTF-16,
-// and at an odd byte or a lone high surrogate at the end of the file.
-bool IniStream::fill_from_utf16() {
+// may hand over half a character. The text stops for good at a unit that is
+// no character, and at part of a unit or a lone high surrogate at the end of
+// the file.
+bool IniStream::fill_from_wide_text() {
   for (;;) {
     // The buffer keeps less than one row, so a character always fits.
-    const Utf16Conversion converted =
-        utf16_to_utf8(raw_.get() + raw_begin_, raw_end_ - raw_begin_, order_, buffer_.get() + end_,
-                      kBlockSize - end_);
+    const WideConversion converted =
+        wide_to_utf8(raw_.get() + raw_begin_, raw_end_ - raw_begin_, encoding_,
+                     buffer_.get() + end_, kBlockSize - end_);
     raw_begin_ += converted.read;
     end_ += converted.written;
     if (converted.invalid) invalid_ = true;

@@ -7,14 +7,14 @@
 
 #include "colormap/formats/image_format.h"
 #include "colormap/platform.h"
-#include "colormap/utf16_text.h"
+#include "colormap/wide_text.h"
 
 // One read yields at most kRowBufferSize - 1 characters, line feed included;
 // a longer line comes in pieces, each a row of its own.
 constexpr std::size_t kRowBufferSize = 900;
 
-// InvalidText: the next row of a UTF-16 file holds a surrogate without its
-// partner, or the file ends in an odd byte; nothing past it is read.
+// InvalidText: the next row of a UTF-16 or UTF-32 file holds a unit that is
+// no character, or the file ends in part of a unit; nothing past it is read.
 enum class ReadResult { Row, End, Error, InvalidText };
 
 // One read of the INI file, line feed included; valid until the next read.
@@ -26,7 +26,7 @@ struct RowPiece {
 // Reads the INI file in large blocks and hands out rows without copying
 // them: a list of a million comment rows costs little more than counting its
 // lines. Reads from a pipe as soon as data arrives. A file that starts with a
-// UTF-16 byte-order mark is converted to UTF-8 as it is read, and its rows
+// UTF-16 or UTF-32 byte-order mark is converted to UTF-8 as it is read, and its rows
 // are those of the converted text.
 class IniStream {
  public:
@@ -37,7 +37,7 @@ class IniStream {
 
   // Opens the file and reads its first block, so that a file that opens but
   // cannot be read (a directory) is found at once. A byte-order mark at the
-  // very start (UTF-8, or UTF-16 in either order) is passed over.
+  // very start (UTF-8, or UTF-16 or UTF-32 in either order) is passed over.
   bool open(const char* path);
   bool is_open() const { return file_.is_open(); }
   // Whether the INI file is the regular file `other` identifies.
@@ -45,6 +45,8 @@ class IniStream {
     return file_.same_regular_file_as(other);
   }
   const platform::FileIdentity& identity() const { return file_.identity(); }
+  // "UTF-16" or "UTF-32" for a file read as such; for InvalidText's message.
+  const char* wide_text() const { return wide_ ? wide_text_name(encoding_) : "UTF-8"; }
   void close();
 
   ReadResult read_row(RowPiece* row);
@@ -56,23 +58,23 @@ class IniStream {
 
  private:
   bool fill();
-  bool fill_from_utf16();
+  bool fill_from_wide_text();
   bool skip_byte_order_mark();
-  void start_utf16(Utf16Order order);
+  void start_wide_text(WideText encoding);
 
   platform::InputFile file_;
   std::unique_ptr<char[]> buffer_;  // the text, UTF-8 once converted
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool at_end_ = false;  // no more text will come
-  // A UTF-16 file's bytes as read, not converted yet.
-  bool utf16_ = false;
-  Utf16Order order_ = Utf16Order::LittleEndian;
+  // A UTF-16 or UTF-32 file's bytes as read, not converted yet.
+  bool wide_ = false;
+  WideText encoding_ = WideText::Utf16LittleEndian;
   std::unique_ptr<unsigned char[]> raw_;
   std::size_t raw_begin_ = 0;
   std::size_t raw_end_ = 0;
   bool raw_ended_ = false;
-  bool invalid_ = false;  // the text stops at invalid UTF-16
+  bool invalid_ = false;  // the text stops at a unit that is no character
 };
 
 enum class RowKind { Image, Binary };

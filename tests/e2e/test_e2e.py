@@ -81,8 +81,8 @@ def unknown_extension(extension, row, ini):
     return f'ERROR. Unknown file extension "{extension}" at row {row} in file "{ini}"\n'
 
 
-def not_utf16(row, ini):
-    return f'ERROR. Row {row} in file "{ini}" is not valid UTF-16 text.\n'
+def not_valid_text(row, ini, encoding="UTF-16"):
+    return f'ERROR. Row {row} in file "{ini}" is not valid {encoding} text.\n'
 
 
 def cant_open_image(path):
@@ -1034,11 +1034,16 @@ class RowTest(ToolTestCase):
 
     def test_utf16_files_read_as_their_text_in_utf8(self):
         # Little-endian from Python's codecs, as PowerShell's `>` writes it;
-        # big-endian from iconv. A second mark belongs to the row, as in UTF-8.
+        # big-endian from iconv; UTF-32 both ways (PowerShell's -Encoding
+        # utf32 is little-endian). A second mark belongs to the row, as in
+        # UTF-8.
+        def iconv(t, to):
+            return subprocess.run(["iconv", "-f", "UTF-8", "-t", to], input=t.encode(),
+                                  capture_output=True, check=True).stdout
         encoders = [lambda t: b"\xff\xfe" + t.encode("utf-16-le"),
-                    lambda t: b"\xfe\xff" + subprocess.run(
-                        ["iconv", "-f", "UTF-8", "-t", "UTF-16BE"], input=t.encode(),
-                        capture_output=True, check=True).stdout]
+                    lambda t: b"\xfe\xff" + iconv(t, "UTF-16BE"),
+                    lambda t: b"\xff\xfe\x00\x00" + t.encode("utf-32-le"),
+                    lambda t: b"\x00\x00\xfe\xff" + iconv(t, "UTF-32BE")]
         for text, stdout, status, written in [
                 ("x.bmp\r\n#c\r\n" + padded_path(899, "y.bin") + "zz.bin\r\nab",
                  too_short(5, "maps.ini"), 1, ["x.bmp", "y.bin", "zz.bin"]),
@@ -1064,7 +1069,17 @@ class RowTest(ToolTestCase):
             with self.subTest(data[-8:]):
                 with self.assertRaises(UnicodeDecodeError):
                     data.decode("utf-16")
-                self.run_rows(data, not_utf16(row, "maps.ini"), 1, ["y.bin", "x.bmp", *after])
+                self.run_rows(data, not_valid_text(row, "maps.ini"), 1,
+                              ["y.bin", "x.bmp", *after])
+        # UTF-32: past U+10FFFF, a surrogate, part of a unit at the end.
+        head = b"\xff\xfe\x00\x00" + "y.bin\n#c\nx.bmp\n".encode("utf-32-le")
+        for tail, row, after in [(b"\x00\x00\x11\x00", 4, []), (b"\x00\xd8\x00\x00", 4, []),
+                                 ("zz.bin\n".encode("utf-32-le") + b"z\x00", 5, ["zz.bin"])]:
+            with self.subTest(tail[-4:]):
+                with self.assertRaises(UnicodeDecodeError):
+                    (head + tail).decode("utf-32")
+                self.run_rows(head + tail, not_valid_text(row, "maps.ini", "UTF-32"), 1,
+                              ["y.bin", "x.bmp", *after])
 
     def test_row_paths_are_used_exactly_as_written(self):
         def setup(f):

@@ -200,6 +200,33 @@ class Utf16BigEndianPrerequisiteTest(Utf16PrerequisiteTest):
                                         capture_output=True, check=True).stdout
 
 
+class Utf32PrerequisiteTest(Utf16PrerequisiteTest):
+    """And in UTF-32, as PowerShell's -Encoding utf32 writes it."""
+    INI = b"\xff\xfe\x00\x00" + Utf16PrerequisiteTest.TEXT.encode("utf-32-le")
+
+    def test_a_mark_after_the_mark_belongs_to_the_row(self):
+        # The tool reads "\ufefftable.bin", not "table.bin"; so must make.
+        shutil.copy(self.dir / "table.bin", self.dir / "\ufefftable.bin")
+        for ini in [b"\xff\xfe" + "\ufefftable.bin\n".encode("utf-16-le"),
+                    b"\xff\xfe\x00\x00" + "\ufefftable.bin\n".encode("utf-32-le")]:
+            with self.subTest(ini[:4]):
+                (self.dir / "lists" / "odd.ini").write_bytes(ini)
+                self.build(*self.ARGS)
+                self.settle("odd.bin")
+                self.touch("table.bin")
+                self.assertTrue(self.up_to_date(*self.ARGS))
+                self.touch("\ufefftable.bin")
+                self.assertFalse(self.up_to_date(*self.ARGS))
+
+    def test_a_colour_map_name_make_cannot_take_is_refused(self):
+        for name in ["out/50%.bin", "out/a b.bin", "out/a:b.bin"]:
+            with self.subTest(name):
+                result = self.make(*self.ARGS[:1], f"MAP={name}")
+                self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
+                self.assertIn(f'MAP "{name}" holds a space or one of % : ;', result.stderr)
+                self.assertEqual(list((self.dir / "out").iterdir()), [])
+
+
 def main():
     global BINARY
     parser = argparse.ArgumentParser()
