@@ -16,28 +16,7 @@ set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 package=mkcolormap
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-pass() { echo "ok: $*"; }
-# check DESCRIPTION COMMAND...: one assertion.
-check() {
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-# check_not DESCRIPTION COMMAND...: passes when the command fails.
-check_not() {
-  local what=$1
-  shift
-  if "$@"; then fail "$what"; else pass "$what"; fi
-}
-die() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$source_dir/tests/package/checks.sh"
 
 # The version as CMake's project() gives it, and the package's first release.
 upstream_version=$(sed -n 's/^project(mkcolormap VERSION \([^ ]*\) .*/\1/p' "$source_dir/CMakeLists.txt")

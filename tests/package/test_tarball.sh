@@ -19,26 +19,7 @@ source "$source_dir/packaging/lib.sh"
 [ $# -eq 1 ] || { echo "usage: $0 TARBALL" >&2; exit 2; }
 tarball=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-pass() { echo "ok: $*"; }
-check() {
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-check_not() {
-  local what=$1
-  shift
-  if "$@"; then fail "$what"; else pass "$what"; fi
-}
-die() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$source_dir/tests/package/checks.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mkcolormap-tarball-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
