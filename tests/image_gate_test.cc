@@ -132,6 +132,23 @@ class GateTest : public ::testing::Test {
     return names;
   }
 
+  // The indices the library loads from `file` as the tool hands it over
+  // (rewritten when the gate refuses it), or none when it is refused.
+  static Bytes loads(const Bytes& file, ImageFormat format) {
+    Bytes rewritten;
+    const bool as_is = image_passes_gate(file.data(), file.size(), format);
+    if (!as_is && !rewrite_for_library(format, file.data(), file.size(), &rewritten)) return {};
+    const Bytes& bytes = as_is ? file : rewritten;
+    BITMAP* image =
+        decode_image(as_is ? format : library_format(format), bytes.data(), bytes.size());
+    if (!image) return {};
+    Bytes indices;
+    for (int y = 0; y < image->h; ++y)
+      put(indices, Bytes(image->line[y], image->line[y] + image->w));
+    destroy_bitmap(image);
+    return indices;
+  }
+
   static void expect_from_every_encoder(const std::set<std::string>& names,
                                         std::initializer_list<const char*> prefixes) {
     for (const char* prefix : prefixes) {
@@ -284,10 +301,11 @@ TEST_F(BmpGate, RefusesLayoutsTheLoaderMisreads) {
 
 // ------------------------------------------------------------------ PCX
 
-// A one-plane 8-bit PCX with window (x_min, y_min)..(x_max, y_max).
+// A run-length PCX, one plane of 8 bits unless told, with window
+// (x_min, y_min)..(x_max, y_max).
 Bytes pcx(int x_min, int y_min, int x_max, int y_max, int bytes_per_line, const Bytes& body,
-          int planes = 1) {
-  Bytes b{0x0A, 5, 1, 8};
+          int planes = 1, unsigned char bits = 8) {
+  Bytes b{0x0A, 5, 1, bits};
   le16(b, x_min);
   le16(b, y_min);
   le16(b, x_max);
@@ -355,6 +373,34 @@ TEST_F(PcxGate, RefusesFilesTheLoaderMisreads) {
   EXPECT_TRUE(passes(raw, "pcx"));
   raw[2] = 0;  // uncompressed: the loader would decode it anyway
   EXPECT_FALSE(passes(raw, "pcx"));
+}
+
+TEST_F(PcxGate, RewritesRawLinesKeepingOnlyTheirPixels) {
+  // A line may run far past its pixels.
+  Bytes body, want;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 600; ++x) body.push_back(x < 16 ? 16 * y + x : 0xEE);
+    for (int x = 0; x < 16; ++x) want.push_back(16 * y + x);
+  }
+  Bytes raw = pcx(0, 0, 15, 15, 600, body);
+  raw[2] = 0;
+  EXPECT_EQ(loads(raw, ImageFormat::Pcx), want);
+}
+
+TEST_F(PcxGate, RewritesPlanesOfSeveralBitsLowestFirst) {
+  // No decoder at hand reads 2 bits in each of 2 planes (netpbm and Pillow
+  // refuse it, GraphicsMagick takes the planes for 1-bit ones), so the
+  // indices are built here: the first plane holds the lowest bits, as with
+  // 1-bit planes. Samples 0, 1, 2, 3 then 3, 2, 1, 0 in every 4 pixels.
+  Bytes body;
+  for (int y = 0; y < 16; ++y) put(body, {0xC4, 0x1B, 0xC4, 0xE4});
+  Bytes want;
+  for (int x = 0; x < 256; ++x) want.push_back(12 - 3 * (x % 4));
+  EXPECT_EQ(loads(pcx(0, 0, 15, 15, 4, body, 2, 2), ImageFormat::Pcx), want);
+  // Lines of 3 bytes hold 12 of the 16 pixels.
+  Bytes short_lines;
+  for (int y = 0; y < 16; ++y) put(short_lines, {0xC3, 0x1B, 0xC3, 0xE4});
+  EXPECT_TRUE(loads(pcx(0, 0, 15, 15, 3, short_lines, 2, 2), ImageFormat::Pcx).empty());
 }
 
 // ------------------------------------------------------------------ TGA
@@ -504,23 +550,7 @@ Bytes byterun_rows(int row_bytes, int rows, unsigned char value = 0x5A) {
 // library as an 8-bit BMP: the indices it loads, or none when refused.
 class LbmGate : public GateTest {
  protected:
-  static Bytes loads(const Bytes& file) {
-    Bytes bmp;
-    if (passes(file, "lbm") ||
-        !rewrite_for_library(ImageFormat::Lbm, file.data(), file.size(), &bmp)) {
-      return {};
-    }
-    MemoryFile memory{bmp.data(), bmp.size(), 0};
-    PACKFILE* packfile = open_memory_packfile(&memory);
-    BITMAP* image = load_bmp_pf(packfile, nullptr);
-    pack_fclose(packfile);
-    if (!image) return {};
-    Bytes indices;
-    for (int y = 0; y < image->h; ++y)
-      put(indices, Bytes(image->line[y], image->line[y] + image->w));
-    destroy_bitmap(image);
-    return indices;
-  }
+  static Bytes loads(const Bytes& file) { return GateTest::loads(file, ImageFormat::Lbm); }
   static bool refused(const Bytes& file) { return loads(file).empty(); }
 };
 
@@ -613,6 +643,9 @@ TEST_F(LbmGate, WalksChunksAsAnIffReaderDoes) {
   EXPECT_EQ(loads(lbm("PBM ", 16, 16, 8, 1, bmhd_256x1 + chunk("BODY", byterun_rows(256, 1)))),
             Bytes(256, 0x5A));
   EXPECT_TRUE(refused(lbm("PBM ", 16, 16, 8, 1, chunk("CAMG", Bytes(2, 0)) + body)));
+  const Bytes form = lbm("PBM ", 16, 16, 8, 1, {});
+  const Bytes long_bmhd = chunk("BMHD", Bytes(form.begin() + 20, form.end()) + Bytes(2, 0));
+  EXPECT_TRUE(refused(lbm("PBM ", 16, 16, 8, 1, long_bmhd + body)));
 }
 
 TEST_F(LbmGate, IgnoresPaddingBits) {
@@ -630,6 +663,7 @@ TEST_F(LbmGate, RefusesWhatHoldsNoIndices) {
   EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 0, 1, cmap() + body)));    // no planes
   EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 200, 1, cmap() + body)));  // no such depth
   EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 1, ham + cmap() + body)));
+  EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 1, chunk("CAMG", {0, 0, 0x88, 4}) + cmap() + body)));
   EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 2, cmap() + body)));     // unknown compression
   EXPECT_TRUE(refused(lbm("ILBM", 32, 16, 8, 1, cmap() + body, 4)));  // unknown mask
   EXPECT_TRUE(refused(lbm("PBM ", 32, 16, 8, 1, cmap() + body, 1)));  // no mask plane in a PBM

@@ -226,8 +226,8 @@ class RewriteTest : public ::testing::Test {
     ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;
     std::ifstream in(encoded, std::ios::binary);
     Bytes file((std::istreambuf_iterator<char>(in)), {});
-    file.resize(file.size() - c.cut);
     if (c.top_down) file = top_down(file);
+    file.resize(file.size() - c.cut);
 
     // As the tool does: only a file the gate refuses is rewritten.
     Bytes rewritten;
@@ -307,6 +307,8 @@ TEST_F(RewriteTest, Bmp) {
           {"convert IN -type Palette -compress None OUT", 2, 32, 8, Outcome::Rewritten},
           {"convert IN -type TrueColor -define bmp:subtype=RGB565 OUT", 17, 16, 16,
            Outcome::Rewritten, 16},
+          {"convert IN -type TrueColor -define bmp:subtype=RGB555 OUT", 17, 16, 16,
+           Outcome::Rewritten, 15},
           {"convert IN -type TrueColor OUT", 17, 8, 32, Outcome::Rewritten, 24},
           {gm_palette, 256, 16, 16, Outcome::AsIs},
           // Runs over the row padding of widths that are not a multiple of 4.
@@ -315,6 +317,8 @@ TEST_F(RewriteTest, Bmp) {
            true},
           {im_palette, 17, 16, 16, Outcome::Refused, 8, 3},
           {gm_palette, 17, 1, 256, Outcome::Refused, 8, 3},
+          {"gm convert IN -type Palette -compress None OUT", 17, 8, 32, Outcome::Refused, 8, 3,
+           true},
       });
 }
 
@@ -327,6 +331,7 @@ TEST_F(RewriteTest, Pcx) {
           {"ppmtopcx IN > OUT", 2, 32, 8, Outcome::Rewritten},
           {"ppmtopcx IN > OUT", 16, 8, 32, Outcome::Rewritten},
           {"ppmtopcx IN > OUT", 16, 1, 256, Outcome::Rewritten},
+          {"ppmtopcx IN > OUT", 1, 256, 1, Outcome::Rewritten},  // a run longer than 63
           {"ppmtopcx IN > OUT", 256, 16, 16, Outcome::AsIs},
           {"gm convert IN -type Palette -compress None OUT", 256, 16, 16, Outcome::Refused, 8, 800},
           {"ppmtopcx IN > OUT", 16, 8, 32, Outcome::Refused, 8, 2},
