@@ -927,6 +927,27 @@ class BinaryEntryTest(ToolTestCase):
             self.expect(f, ["maps.ini"], done("colormap.bin", "maps.ini"), 0, "colormap.bin",
                         table + pic + empty + table + lbm + text + empty + pic + table)
 
+    def test_kernel_copy_that_answers_nothing_falls_back(self):
+        self.linux_only("a copy in the kernel is Linux's")
+        if not shutil.which("cc"):
+            self.skipTest("no C compiler to build the stand-in copy_file_range")
+        # Some file systems answer 0 at once for files they cannot copy in the
+        # kernel; the bytes must then come by reading, or the entry is lost.
+        # (A static binary ignores LD_PRELOAD and copies as it always does.)
+        with self.folder() as f:
+            shim = f.path.parent / "copy_answers_zero.so"
+            source = f.path.parent / "copy_answers_zero.c"
+            source.write_text("#include <sys/types.h>\n"
+                              "ssize_t copy_file_range(int a, long long *b, int c, long long *d,"
+                              " unsigned long e, unsigned f) {\n"
+                              "  (void)a; (void)b; (void)c; (void)d; (void)e; (void)f;\n"
+                              "  return 0;\n}\n")
+            subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, source], check=True)
+            data = f.write("big.bin", bytes(range(256)) * 1031)
+            f.write("maps.ini", "big.bin\nbig.bin\n")
+            self.expect(f, ["maps.ini", "out.bin"], done("out.bin", "maps.ini"), 0, "out.bin",
+                        data * 2, launcher=["env", f"LD_PRELOAD={shim}"])
+
     def test_only_empty_files_give_an_empty_output(self):
         with self.folder() as f:
             f.write("empty.bin", b"")
