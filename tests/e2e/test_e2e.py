@@ -657,6 +657,9 @@ class IlbmTest(ToolTestCase):
              False, cant_open_image("a.lbm")),
             ("16 planes, 20 x 30", iff(b"ILBM", bmhd(20, 30, 16), chunk(b"BODY", b"")), False,
              cant_open_image("a.lbm")),
+            # A BMHD of another length has no clear size: no size message.
+            ("long header, 100 x 100", iff(b"PBM ", chunk(b"BMHD", bmhd(100, 100, 8)[8:] + bytes(2)),
+                                           body), False, cant_open_image("a.lbm")),
             ("body past the form", iff(b"PBM ", bmhd(16, 16, 8), cmap(), body, form_extra=-2),
              False, cant_open_image("a.lbm")),
             ("run across rows", iff(b"PBM ", bmhd(16, 16, 8, compression=1), cmap(),
