@@ -159,10 +159,13 @@ std::string utf16_file(const std::u16string& text, bool big_endian) {
 
 TEST(IniStream, Utf16FilesGiveTheRowsOfTheirUtf8Text) {
   // Characters of every UTF-8 length in rows that straddle the reader's
-  // blocks, a NUL and a CR, a mark that is text, and 899-byte pieces that
-  // end inside a character.
-  const char16_t head16[] = u"\ufeffx.bin\rjunk\n\u0000#y.bin\n";
-  const char head8[] = u8"\ufeff\ufeffx.bin\rjunk\n\0#y.bin\n";
+  // blocks, a NUL and a CR, a mark that is text, the first and last
+  // character of each UTF-8 length, and 899-byte pieces that end inside a
+  // character.
+  const char16_t head16[] =
+      u"\ufeffx.bin\rjunk\n\u0000#y.bin\n\u007f\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF\n";
+  const char head8[] =
+      u8"\ufeff\ufeffx.bin\rjunk\n\0#y.bin\n\u007f\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF\n";
   std::u16string text16(head16, std::size(head16) - 1);
   std::string text8(head8, sizeof head8 - 1);
   for (int i = 0; i < 6000; ++i) {

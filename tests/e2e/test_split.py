@@ -150,6 +150,7 @@ class IndependentReaderTest(SplitTestCase):
                  ("shot.bmp", (320, 200), raw), ("shot.pcx", (16, 16), raw),
                  ("screen.bmp", (1024, 1024), raw),  # 1,049,654 bytes
                  ("shot.tga", (300, 7), raw), ("shot.lbm", (16, 16), raw),
+                 ("os2.bmp", (16, 16), raw),
                  # An IFF CMAP wherever it lies: the one in force at the BODY,
                  # else the first after it, as Allegro's loader takes it; an
                  # LBM's colours past its own are black.
@@ -178,6 +179,12 @@ class IndependentReaderTest(SplitTestCase):
                             subprocess.run(["ppmtoilbm", "-maxplanes", "8", "-map", "map.ppm"],
                                            cwd=f, stdin=ppm, stdout=lbm, stderr=subprocess.DEVNULL,
                                            check=True)
+                    elif name == "os2.bmp":
+                        # Three bytes a colour after an OS/2 header, which
+                        # Pillow never writes and ImageMagick's BMP2 does.
+                        picture.putdata(range(256))
+                        picture.save(f / "shot.png")
+                        subprocess.run(["convert", "shot.png", f"BMP2:{name}"], cwd=f, check=True)
                     else:
                         picture.save(f / name)
                     palette = ["--palette", name]
