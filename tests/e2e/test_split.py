@@ -221,8 +221,10 @@ class FailureTest(SplitTestCase):
             (["map.bin", "map.bin"], '"map.bin" is not a folder', 1),
             (["map.bin", "map.bin/out"], 'can\'t create the folder "map.bin/out"', 1),
             (["--palette", "short.pal", "map.bin", "out"], '"short.pal" is 767 bytes', 1),
+            (["--palette", "long.pal", "map.bin", "out"], '"long.pal" is 769 bytes', 1),
             (["--palette", "bad.pal", "map.bin", "out"], '"bad.pal", line 5: expected three', 1),
             (["--palette", "bad.gpl", "map.bin", "out"], '"bad.gpl", line 3: expected three', 1),
+            (["--palette", "257.gpl", "map.bin", "out"], "line 258: more than 256 colours", 1),
             (["--palette", "true.bmp", "map.bin", "out"], "24 bits-per-pixel", 1),
             (["--palette", "bad.tga", "map.bin", "out"], "probably bad file format", 1),
             (["--palette", "huge.bmp", "map.bin", "out"], '"huge.bmp" is larger than 2162688', 1),
@@ -231,6 +233,7 @@ class FailureTest(SplitTestCase):
             (["--palette", "none.bmp", "map.bin", "out"], '"none.bmp" holds no palette', 1),
             (["--palette", "none.pcx", "map.bin", "out"], '"none.pcx" holds no palette', 1),
             (["--shape", "20x20", "map.bin", "out"], "--shape 20x20 is 400 pixels", 2),
+            (["--shape", "8x8", "map.bin", "out"], "--shape 8x8 is 64 pixels", 2),
             (["--format", "bm\np", "map.bin", "out"], '--format "bm\\x0Ap": expected', 2),
             (["map.bin", "out", "x\ny"], 'unexpected argument "x\\x0Ay"', 2),
             (["map.bin", "old"], '"old/maps.ini" already exists; use --force', 1),
@@ -239,8 +242,10 @@ class FailureTest(SplitTestCase):
             with self.subTest(args), self.folder() as f:
                 (f / "map.bin").write_bytes(map_bytes)
                 (f / "short.pal").write_bytes(bytes(767))
+                (f / "long.pal").write_bytes(bytes(769))
                 (f / "bad.pal").write_text("JASC-PAL\n0100\n2\n1 2 3\n4 5 x\n")
                 (f / "bad.gpl").write_text("GIMP Palette\n1 2 3\n4 5\n")
+                (f / "257.gpl").write_text("GIMP Palette\n" + "1 2 3\n" * 257)
                 Image.new("RGB", (16, 16)).save(f / "true.bmp")
                 (f / "bad.tga").write_bytes(bytes(18))
                 with open(f / "huge.bmp", "wb") as huge:
