@@ -129,6 +129,17 @@ class PrerequisiteTest(MakefileTestCase):
         for name in self.NOT_ROWS:
             (self.dir / name).write_bytes(b"not a row")
 
+    def assert_tracked(self, tracked, untracked):
+        """Touching each of `tracked` alone makes the map out of date, and
+        touching any of `untracked` does not."""
+        self.settle("odd.bin")
+        self.assertTrue(self.up_to_date(*self.ARGS))
+        for name in [*tracked, *untracked]:
+            with self.subTest(touched=name):
+                self.touch(name)
+                self.assertEqual(self.up_to_date(*self.ARGS), name in untracked)
+                self.settle("odd.bin")
+
     def test_exactly_the_rows_the_tool_reads_are_prerequisites(self):
         result = self.build(*self.ARGS)
         self.assertEqual(result.stderr, "")
@@ -137,12 +148,7 @@ class PrerequisiteTest(MakefileTestCase):
                    "tile#1.pcx": EXPECTED[256:512]}
         expected = b"".join(entries.get(row) or (self.dir / row).read_bytes() for row in self.ROWS)
         self.assertEqual((self.dir / "out" / "odd.bin").read_bytes(), expected)
-        for name in ["lists/odd.ini", *self.ROWS, *self.NOT_ROWS]:
-            with self.subTest(touched=name):
-                self.settle("odd.bin")
-                self.assertTrue(self.up_to_date(*self.ARGS))
-                self.touch(name)
-                self.assertEqual(self.up_to_date(*self.ARGS), name in self.NOT_ROWS)
+        self.assert_tracked(["lists/odd.ini", *self.ROWS], self.NOT_ROWS)
 
     def test_a_path_with_a_space_rebuilds_on_every_run(self):
         # A space, or a % that would make the empty rule a pattern rule.
@@ -178,19 +184,17 @@ class PrerequisiteTest(MakefileTestCase):
         self.assertEqual(result.stderr, "")
         self.assertEqual((self.dir / "out" / "odd.bin").read_bytes(),
                          EXPECTED[:256] + (self.dir / "table.bin").read_bytes() * len(names))
-        for name in names:
-            with self.subTest(touched=name):
-                self.settle("odd.bin")
-                self.assertTrue(self.up_to_date(*self.ARGS))
-                self.touch(name)
-                self.assertFalse(self.up_to_date(*self.ARGS))
+        self.assert_tracked(names, [])
 
 
 class Utf16PrerequisiteTest(PrerequisiteTest):
     """The same rows in UTF-16, as PowerShell's `>` writes it (Python's codecs)."""
     TEXT = PrerequisiteTest.INI[3:].decode("utf-8")
     INI = b"\xff\xfe" + TEXT.encode("utf-16-le")
+    # Names are read through iconv as the rows above are; what make does with
+    # their characters is the same whatever the encoding.
     test_a_path_with_a_space_rebuilds_on_every_run = None
+    test_other_characters_are_tracked = None
 
 
 class Utf16BigEndianPrerequisiteTest(Utf16PrerequisiteTest):
