@@ -144,11 +144,14 @@ class Progress:
                       f" {now - self.start:.0f} s", flush=True)
 
 
-def replay(command, corpus, scratch, records, jobs, timeout, seeds, budget=None, label="replay"):
+def replay(command, corpus, scratch, records, jobs, timeout, seeds, budget=None, label="replay",
+           wine=False):
     """Runs `records` through `command` in order, `jobs` at a time, each
     worker in its own slot folder under `scratch`. With a `budget` in
     seconds, no run starts after it has passed; the records never run are
-    left out of the outcomes."""
+    left out of the outcomes. With `wine`, a run that ends with status 1
+    and prints nothing is made once more: Wine itself does that on a rare
+    run, and the tool never fails without a message."""
     slots = queue.SimpleQueue()
     for i in range(jobs):
         slot = scratch / f"slot{i}"
@@ -163,6 +166,10 @@ def replay(command, corpus, scratch, records, jobs, timeout, seeds, budget=None,
         slot = slots.get()
         try:
             outcome = run_tool(command, corpus / record["file"], slot, timeout)
+            if wine and outcome.status == 1 and not outcome.output.strip():
+                print(f"{record['file']}: status 1 and no message under Wine; run again",
+                      file=sys.stderr, flush=True)
+                outcome = run_tool(command, corpus / record["file"], slot, timeout)
         finally:
             slots.put(slot)
         progress.count(judge(record, outcome, seeds) is not None)
@@ -238,6 +245,8 @@ def main():
     parser.add_argument("--shard", type=shard, default=(0, 1), metavar="I/N")
     parser.add_argument("--budget", type=float, metavar="SECONDS",
                         help="start no run after this long; judge the runs made")
+    parser.add_argument("--wine", action="store_true",
+                        help="the tool runs under Wine: a silent status 1 is run once more")
     args = parser.parse_args()
     binary = str(pathlib.Path(args.binary).resolve())
 
@@ -256,7 +265,7 @@ def main():
         scratch = work / "runs"
         scratch.mkdir()
         outcomes, failures = replay([binary], corpus, scratch, records, args.jobs, TIMEOUT, seeds,
-                                    budget=args.budget)
+                                    budget=args.budget, wine=args.wine)
         if args.valgrind and not failures:
             chosen = pick_for_valgrind(records, outcomes, args.valgrind)
             command = ["valgrind", "--error-exitcode=99", "--leak-check=no", "-q", binary]
